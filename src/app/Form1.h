@@ -1,0 +1,194 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "song/Midifile.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSlider;
+
+namespace vantor {
+
+class DeviceProvider;
+class MIDIInput;
+class MIDIOutput;
+class PianoKeyboard;
+
+// What the main window asks of the desktop. The defaults use Qt's dialogs; tests
+// replace them so nothing blocks.
+struct Form1Hooks
+{
+    // Asks the user for a MIDI file; returns the full path, or "" when cancelled.
+    std::function<QString(QWidget* parent)> ChooseMidiFile;
+    // Shows an OK-only message box.
+    std::function<void(QWidget* parent, const QString& text)> ShowMessage;
+    // Ends the program (after both ports are closed). Default: QCoreApplication::exit(0).
+    std::function<void()> Quit;
+};
+
+// The main window: owns every control, the file reader, the two MIDI ports and the
+// window-level state. Its methods are the operations and the handlers; each folder
+// of src/ implements its own group.
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit Form1(std::shared_ptr<DeviceProvider> devices, Form1Hooks hooks = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // ---- app/: start-up, shut-down, menus, focus ----
+    void Form_Load();
+    // Any request to close the window: closes both ports and ends the program at once.
+    void Form_QueryUnload();
+    void FileExit_Click();
+    void HelpContent_Click();
+    void HelpAbout_Click();
+    void ChordMode_Click();
+    // Gives TagForward the focus; harmless before the window is shown.
+    void FocusStepForward();
+    // Gives TagForward the focus only while it is visible.
+    void FocusStepForwardIfVisible();
+    // One yield to the event loop; nested handlers run inside it.
+    void YieldOnce();
+    bool IsClosing() const { return closing_; }
+    QString HelpFilePath() const { return helpFilePath_; }
+    // Runs a handler body inside the guard: a failure ends it and is logged.
+    void Guarded(const char* handler, const std::function<void()>& body) noexcept;
+
+    // ---- devices/: device lists, ports, instrument ----
+    void FillOutputDevices();
+    void FillInputDevices();
+    void FillProgramList();
+    void OpenOutput();
+    void CloseOutput();
+    void OpenInput();
+    void CloseInput();
+    void MidiReset();
+    void ResetMidi_Click();
+    void OutputDevCombo_Click();
+    void InputDevCombo_Click();
+    void ProgramList_Click();
+    void OutputPort_Error(int code, const QString& description);
+    void InputPort_Error(int code, const QString& description);
+
+    // ---- keyboard/: the keyboard operations, by MIDI note number ----
+    void ClearKeyboard();
+    void LightKey(int note);
+    void UnlightKey(int note);
+    void PaintKeyLit(int note);
+    void PaintKeyRest(int note);
+    void PressKey(int note);
+    void ReleaseKey(int note);
+    void HideIndicators();
+    void ShowIndicators();
+
+    // ---- song/: opening a file, the track list, track selection ----
+    void OpenMidiFile();
+    // Steps 3 to 7 of the open command for a path already chosen (menu and drag and drop).
+    void OpenMidiFileAt(const QString& path);
+    void DisplayTrackList();
+    QString TrackDisplayName(int track);
+    void SelectTrack();
+    void TrackList_Click();
+
+    // ---- practice/: stepping, position controls, marks ----
+    void PlayCurrentEvent(bool sound);
+    void StepForward();
+    void StepBack();
+    void RebuildKeyboard(int target);
+    void TagForward_Click();
+    void TagBack_Click();
+    void TagNumber_Change();
+    void TagSlider_Change();
+    void TagStart_Click();
+    void TagEnd_Click();
+    void TagMark_Click();
+    void TagMarker_Change();
+    void TagGoto_Click();
+
+    // ---- midi/: playback and live input ----
+    void StartPlayback();
+    void QueueTrack();
+    void StopPlayback();
+    void OnMessagePlayed(std::int32_t tag);
+    void CmdPlay_Click();
+    void CmdStop_Click();
+    void OnMessageReceived();
+
+    // ---- controls (named as in the layout; each carries its name as objectName) ----
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QComboBox* OutputDevCombo = nullptr;
+    QComboBox* InputDevCombo = nullptr;
+    QComboBox* TrackList = nullptr;
+    QComboBox* ProgramList = nullptr;
+    QPushButton* ResetMidi = nullptr;
+    QCheckBox* ChordMode = nullptr;
+    QPushButton* TagMark = nullptr;
+    QLineEdit* TagMarker = nullptr;
+    QPushButton* TagGoto = nullptr;
+    QPushButton* CmdStop = nullptr;
+    QPushButton* TagStart = nullptr;
+    QPushButton* TagBack = nullptr;
+    QLineEdit* TagNumber = nullptr;
+    QPushButton* TagForward = nullptr;
+    QPushButton* TagEnd = nullptr;
+    QPushButton* CmdPlay = nullptr;
+    QSlider* TagSlider = nullptr;
+    PianoKeyboard* Keyboard = nullptr;
+
+    QMenu* FileMenu = nullptr;
+    QAction* FileOpen = nullptr;
+    QAction* FileExit = nullptr;
+    QMenu* HelpMenu = nullptr;
+    QAction* HelpContent = nullptr;
+    QAction* HelpAbout = nullptr;
+
+    // ---- components ----
+    Midifile Midifile1;
+    MIDIOutput* MIDIOutput1 = nullptr;
+    MIDIInput* MIDIInput1 = nullptr;
+
+    // ---- window-level state ----
+    std::int32_t TrackBase = 1;
+    float MsPerTick = 0.0f;
+    std::vector<std::int16_t> StepMap;  // indices 0..EventCount+1
+    std::int32_t SavedVolume = 0;
+    std::int32_t SavedRightVolume = 0;
+    std::int16_t ProgramChannel = 0;
+
+    const Form1Hooks& Hooks() const { return hooks_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildLayout();
+    void BuildMenus();
+    void ConnectHandlers();
+
+    Form1Hooks hooks_;
+    QString helpFilePath_;
+    bool closing_ = false;
+    bool receiving_ = false;  // a run of OnMessageReceived is looping over the input buffer
+};
+
+inline constexpr int StepNoteOn = 2;
+inline constexpr int StepRelease = 1;
+
+}  // namespace vantor

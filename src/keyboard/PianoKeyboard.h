@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QColor>
+#include <QRect>
+#include <QWidget>
+#include <array>
+
+namespace vantor {
+
+inline constexpr QRgb WhiteKeyColour = 0xFFFFFF;
+inline constexpr QRgb BlackKeyColour = 0xC0C0C0;
+inline constexpr QRgb LitColour = 0x404040;
+inline constexpr QRgb PressedColour = 0x0000A0;
+inline constexpr QRgb StripRedColour = 0xFF0000;
+inline constexpr QRgb StripBlackColour = 0x000000;
+
+// The 88-key display (A0 to C8): key faces, the octave strip and one indicator
+// square per key. Display only: the mouse does nothing on it. Operations taking a
+// note ignore notes outside 21..108. Repaints are coalesced.
+class PianoKeyboard : public QWidget
+{
+    Q_OBJECT
+public:
+    // Where the widget sits in the main window's client area; all drawing
+    // coordinates of the keyboard are client-area coordinates minus this origin.
+    static constexpr QRect Area{16, 96, 833, 75};
+    static constexpr int KeyCount = 88;
+
+    explicit PianoKeyboard(QWidget* parent = nullptr);
+
+    void ClearKeyboard();
+    void LightKey(int note);
+    void UnlightKey(int note);
+    void PaintKeyLit(int note);
+    void PaintKeyRest(int note);
+    void PressKey(int note);
+    void ReleaseKey(int note);
+    void HideIndicators();
+    void ShowIndicators();
+
+    // State as drawn, for callers and tests.
+    QRgb ShownColour(int note) const;
+    bool IsLit(int note) const;
+    bool IndicatorsVisible() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct Indicator
+    {
+        QRgb shown = 0;
+        bool lit = false;
+    };
+    std::array<Indicator, KeyCount> indicators_{};
+    bool indicatorsVisible_ = true;
+};
+
+}  // namespace vantor
