@@ -1,0 +1,106 @@
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSlider>
+
+#include "app/Form1.h"
+#include "midi/MIDIOutput.h"
+#include "song/NoteKind.h"
+#include "song/StepMap.h"
+
+namespace vantor {
+
+void Form1::PlayCurrentEvent(bool sound)
+{
+    if (sound) OpenOutput();
+    // Only note messages are sent: a controller or pitch bend passed on a backward
+    // walk would be replayed in reverse and leave the sound in the wrong state.
+    bool note = false;
+    if (IsNoteOn(Midifile1.EventStatus(), Midifile1.EventData2())) {
+        const int key = Midifile1.EventData1();
+        if (HasKey(key)) LightKey(key);
+        note = true;
+    }
+    if (IsNoteOff(Midifile1.EventStatus(), Midifile1.EventData2())) {
+        const int key = Midifile1.EventData1();
+        if (HasKey(key)) UnlightKey(key);
+        note = true;
+    }
+    if (sound && note) {
+        MIDIOutput1->SetStatus(Midifile1.EventStatus());
+        MIDIOutput1->SetData1(Midifile1.EventData1());
+        MIDIOutput1->SetData2(Midifile1.EventData2());
+        MIDIOutput1->SetAction(ActionSendMessage);
+    }
+}
+
+void Form1::StepForward()
+{
+    if (Midifile1.FilePath().isEmpty()) return;
+    YieldOnce();
+    if (ChordMode->isChecked()) {
+        // Plays the release it starts on and stops on the next chord's release, unplayed.
+        while (Midifile1.CurrentEvent() < Midifile1.EventCount()) {
+            PlayCurrentEvent(true);
+            Midifile1.SetCurrentEvent(Midifile1.CurrentEvent() + 1);
+            if (StepMapAt(StepMap, Midifile1.CurrentEvent()) == StepRelease) break;
+        }
+    } else {
+        while (Midifile1.CurrentEvent() < Midifile1.EventCount()) {
+            Midifile1.SetCurrentEvent(Midifile1.CurrentEvent() + 1);
+            PlayCurrentEvent(true);
+            if (StepMapAt(StepMap, Midifile1.CurrentEvent()) == StepNoteOn) break;
+        }
+    }
+}
+
+void Form1::StepBack()
+{
+    if (Midifile1.FilePath().isEmpty()) return;
+    YieldOnce();
+    HideIndicators();
+    if (ChordMode->isChecked()) {
+        while (Midifile1.CurrentEvent() > 1) {
+            PlayCurrentEvent(true);
+            Midifile1.SetCurrentEvent(Midifile1.CurrentEvent() - 1);
+            if (StepMapAt(StepMap, Midifile1.CurrentEvent()) == StepRelease) break;
+        }
+    } else {
+        while (Midifile1.CurrentEvent() > 1) {
+            Midifile1.SetCurrentEvent(Midifile1.CurrentEvent() - 1);
+            PlayCurrentEvent(true);
+            if (StepMapAt(StepMap, Midifile1.CurrentEvent()) == StepNoteOn) break;
+        }
+    }
+    // The walk's own key changes were hidden; redraw what is held at the new position.
+    RebuildKeyboard(Midifile1.CurrentEvent());
+}
+
+void Form1::RebuildKeyboard(int target)
+{
+    ClearKeyboard();
+    for (int j = 1; j < target; ++j) {
+        Midifile1.SetCurrentEvent(j);
+        PlayCurrentEvent(false);
+    }
+    ShowIndicators();
+    Midifile1.SetCurrentEvent(target);
+}
+
+void Form1::TagForward_Click()
+{
+    StepForward();
+    const int position = Midifile1.CurrentEvent();
+    TagNumber->setText(QString::number(position));
+    TagSlider->setValue(position);
+}
+
+void Form1::TagBack_Click()
+{
+    MidiReset();
+    StepBack();
+    const int position = Midifile1.CurrentEvent();
+    TagNumber->setText(QString::number(position));
+    TagSlider->setValue(position);
+}
+
+}  // namespace vantor
