@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QWidget>
 #include <array>
+#include <bitset>
 
 namespace vantor {
 
@@ -13,6 +14,8 @@ inline constexpr QRgb LitColour = 0x404040;
 inline constexpr QRgb PressedColour = 0x0000A0;
 inline constexpr QRgb StripRedColour = 0xFF0000;
 inline constexpr QRgb StripBlackColour = 0x000000;
+// The outline that separates neighbouring white keys (they overlap by one pixel).
+inline constexpr QRgb KeyOutlineColour = 0x000000;
 
 // The 88-key display (A0 to C8): key faces, the octave strip and one indicator
 // square per key. Display only: the mouse does nothing on it. Operations taking a
@@ -38,10 +41,14 @@ public:
     void HideIndicators();
     void ShowIndicators();
 
-    // State as drawn, for callers and tests.
+    // State as drawn, for callers and tests. A note outside 21..108 is a caller's
+    // mistake here and throws ComponentError.
     QRgb ShownColour(int note) const;
     bool IsLit(int note) const;
     bool IndicatorsVisible() const;
+
+    // The colour an indicator shows at rest: the colour of its key.
+    static QRgb RestingColour(int note);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -52,7 +59,17 @@ private:
         QRgb shown = 0;
         bool lit = false;
     };
+
+    Indicator& At(int note);
+    const Indicator& At(int note) const;
+    // Sets what an indicator shows and schedules its square for the next paint.
+    void Show(int note, QRgb colour);
+    void Paint(QPainter& painter) const;
+
     std::array<Indicator, KeyCount> indicators_{};
+    // Squares already scheduled since the last paint: a burst of operations
+    // asks Qt for each square at most once.
+    std::bitset<KeyCount> scheduled_;
     bool indicatorsVisible_ = true;
 };
 

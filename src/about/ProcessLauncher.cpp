@@ -1,0 +1,12 @@
+#include "about/ProcessLauncher.h"
+
+#include <QProcess>
+
+namespace vantor {
+
+bool DetachedProcessLauncher::StartDetached(const QString& program)
+{
+    return QProcess::startDetached(program, {});
+}
+
+}  // namespace vantor

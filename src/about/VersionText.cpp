@@ -1,0 +1,10 @@
+#include "about/VersionText.h"
+
+namespace vantor {
+
+QString VersionText(int major, int minor, int revision)
+{
+    return QStringLiteral("Version %1.%2.%3").arg(major).arg(minor).arg(revision);
+}
+
+}  // namespace vantor
