@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QTextBrowser;
+
+namespace vantor {
+
+// The help document's own window: a text browser that follows the document's
+// links, opened at the table of contents. Closing it only hides it.
+class HelpViewer : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit HelpViewer(QWidget* owner);
+
+    // Shows the document at its table of contents. Returns false, showing
+    // nothing, when the file cannot be read.
+    bool ShowContents(const QString& path);
+
+    QTextBrowser* Browser = nullptr;
+};
+
+// The anchor of the table of contents in the help document.
+inline constexpr const char* HelpContentsAnchor = "contents";
+
+}  // namespace vantor
