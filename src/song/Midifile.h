@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -10,7 +11,8 @@
 namespace vantor {
 
 // Commands for SetFileAction.
-enum FileActionCommand : int {
+enum FileActionCommand : int
+{
     FileActionOpen = 1,
     FileActionClose = 5,
 };
@@ -43,8 +45,8 @@ public:
 
     int EventCount() const;
     int CurrentEvent() const;
-    void SetCurrentEvent(int index);              // 1..max(1, EventCount())
-    void SetCurrentEvent(const QString& text);    // locale-aware number, rounded to the nearest index
+    void SetCurrentEvent(int index);            // 1..max(1, EventCount())
+    void SetCurrentEvent(const QString& text);  // locale-aware number, rounded to the nearest index
 
     int EventStatus() const;  // running status resolved; 255 for a meta event
     int EventData1() const;   // note number; meta type for a meta event
@@ -55,6 +57,13 @@ public:
     // Events of exactly this status byte are left out of the event lists while on.
     void SetFilter(int status, bool on);
     bool Filter(int status) const;
+
+    // The file as written, for the developer's dump and for tests.
+    int FileFormat() const;
+    int HeaderTrackCount() const;     // as declared; TrackCount() counts the track chunks found
+    int HeaderDivision() const;       // the raw unsigned 16-bit value (32768 and above: SMPTE)
+    QByteArray EventBytes() const;    // payload of a meta or system-exclusive event, empty otherwise
+    std::size_t MemoryBytes() const;  // memory held by the loaded song, file bytes included
 
 private:
     struct Impl;

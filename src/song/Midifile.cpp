@@ -1,0 +1,305 @@
+#include "song/Midifile.h"
+
+#include <QFile>
+#include <QStringDecoder>
+#include <algorithm>
+#include <bitset>
+#include <climits>
+#include <cmath>
+#include <optional>
+
+#include "ComponentError.h"
+#include "song/NumberText.h"
+#include "song/SmfSong.h"
+
+namespace vantor {
+
+namespace {
+
+[[noreturn]] void Fail(const QString& message)
+{
+    throw ComponentError(message.toStdString());
+}
+
+QString DecodeText(std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty() && bytes.back() == 0)
+        bytes = bytes.first(bytes.size() - 1);
+    const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(view);
+    if (!utf8.hasError()) return text;
+    return QString::fromLatin1(view);  // older files carry Latin-1 (or some other 8-bit code page)
+}
+
+}  // namespace
+
+struct Midifile::Impl
+{
+    QString path;
+    std::optional<SmfSong> song;
+    // Per track: the events left after the filter, kept only where the filter removes something.
+    std::vector<std::vector<SmfEvent>> filtered;
+    std::vector<bool> useFiltered;
+    std::bitset<256> filter;
+    int track = 0;
+    int event = 1;
+
+    void Drop()
+    {
+        song.reset();
+        filtered.clear();
+        useFiltered.clear();
+        track = 0;
+        event = 1;
+    }
+
+    void Load(QByteArray bytes)
+    {
+        Drop();
+        song = SmfSong::Parse(std::move(bytes));
+        track = song->tracks.empty() ? 0 : 1;
+        filtered.resize(song->tracks.size());
+        useFiltered.resize(song->tracks.size());
+        ApplyFilter();
+    }
+
+    void ApplyFilter()
+    {
+        if (!song) return;
+        for (std::size_t i = 0; i < song->tracks.size(); ++i) {
+            const SmfTrackEvents& source = song->tracks[i];
+            std::vector<SmfEvent>& kept = filtered[i];
+            kept.clear();
+            useFiltered[i] = (source.statuses & filter).any();
+            if (!useFiltered[i]) {
+                kept.shrink_to_fit();
+                continue;
+            }
+            // A removed event's delta moves to the next kept event, so later timing stays put.
+            std::uint64_t carried = 0;
+            for (const SmfEvent& e : source.events) {
+                carried += e.delta;
+                if (filter.test(e.status)) continue;
+                SmfEvent copy = e;
+                copy.delta = static_cast<std::uint32_t>(std::min<std::uint64_t>(carried, INT_MAX));
+                carried = 0;
+                kept.push_back(copy);
+            }
+            kept.shrink_to_fit();
+        }
+        event = std::clamp(event, 1, std::max(1, EventCount()));
+    }
+
+    const std::vector<SmfEvent>* Events() const
+    {
+        if (!song || track == 0) return nullptr;
+        const auto index = static_cast<std::size_t>(track - 1);
+        return useFiltered[index] ? &filtered[index] : &song->tracks[index].events;
+    }
+
+    int EventCount() const
+    {
+        const std::vector<SmfEvent>* events = Events();
+        return events ? static_cast<int>(events->size()) : 0;
+    }
+
+    const SmfEvent& Current() const
+    {
+        const std::vector<SmfEvent>* events = Events();
+        if (!events) Fail(QStringLiteral("No MIDI file is loaded"));
+        if (events->empty()) Fail(QStringLiteral("Track %1 has no events").arg(track));
+        return (*events)[static_cast<std::size_t>(event - 1)];
+    }
+};
+
+Midifile::Midifile() : impl_(std::make_unique<Impl>()) {}
+
+Midifile::~Midifile() = default;
+
+void Midifile::SetFileAction(int action)
+{
+    if (action == FileActionClose) {
+        impl_->Drop();
+        return;
+    }
+    if (action != FileActionOpen) Fail(QStringLiteral("Unknown file action %1").arg(action));
+    impl_->Drop();
+    if (impl_->path.isEmpty()) Fail(QStringLiteral("No MIDI file chosen"));
+    QFile file(impl_->path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Fail(QStringLiteral("Cannot open %1: %2").arg(impl_->path, file.errorString()));
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        Fail(QStringLiteral("Cannot read %1: %2").arg(impl_->path, file.errorString()));
+    }
+    try {
+        impl_->Load(std::move(bytes));
+    } catch (const ComponentError&) {
+        impl_->Drop();
+        throw;
+    }
+}
+
+void Midifile::LoadFromMemory(std::span<const std::uint8_t> bytes)
+{
+    try {
+        impl_->Load(
+            QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+    } catch (const ComponentError&) {
+        impl_->Drop();
+        throw;
+    }
+}
+
+QString Midifile::FilePath() const
+{
+    return impl_->path;
+}
+
+void Midifile::SetFilePath(const QString& path)
+{
+    impl_->path = path;
+}
+
+int Midifile::TrackCount() const
+{
+    return impl_->song ? static_cast<int>(impl_->song->tracks.size()) : 0;
+}
+
+int Midifile::Division() const
+{
+    return impl_->song ? impl_->song->division : 0;
+}
+
+int Midifile::Tempo() const
+{
+    return impl_->song ? impl_->song->tempo : 500000;
+}
+
+int Midifile::CurrentTrack() const
+{
+    return impl_->track;
+}
+
+void Midifile::SetCurrentTrack(int track)
+{
+    if (track < 1 || track > TrackCount()) {
+        Fail(TrackCount() == 0 ? QStringLiteral("Track %1 does not exist: no MIDI file is loaded").arg(track)
+                               : QStringLiteral("Track %1 does not exist (the file has tracks 1 to %2)")
+                                     .arg(track)
+                                     .arg(TrackCount()));
+    }
+    impl_->track = track;
+    impl_->event = 1;
+}
+
+int Midifile::EventCount() const
+{
+    return impl_->EventCount();
+}
+
+int Midifile::CurrentEvent() const
+{
+    return impl_->event;
+}
+
+void Midifile::SetCurrentEvent(int index)
+{
+    const int last = std::max(1, EventCount());
+    if (index < 1 || index > last) {
+        Fail(QStringLiteral("Event %1 does not exist (events go from 1 to %2)").arg(index).arg(last));
+    }
+    impl_->event = index;
+}
+
+void Midifile::SetCurrentEvent(const QString& text)
+{
+    const std::optional<double> number = ParseNumber(text);
+    if (!number) Fail(QStringLiteral("\"%1\" is not an event number").arg(text));
+    const double rounded = std::round(*number);  // halves away from zero
+    const int last = std::max(1, EventCount());
+    if (rounded < 1 || rounded > last) {
+        Fail(
+            QStringLiteral("Event %1 does not exist (events go from 1 to %2)").arg(text.trimmed()).arg(last));
+    }
+    impl_->event = static_cast<int>(rounded);
+}
+
+int Midifile::EventStatus() const
+{
+    return impl_->Current().status;
+}
+
+int Midifile::EventData1() const
+{
+    return impl_->Current().data1;
+}
+
+int Midifile::EventData2() const
+{
+    return impl_->Current().data2;
+}
+
+int Midifile::EventDelta() const
+{
+    return static_cast<int>(impl_->Current().delta);
+}
+
+QString Midifile::EventText() const
+{
+    const SmfEvent& event = impl_->Current();
+    if (event.status != 0xFF) return {};
+    return DecodeText(impl_->song->Payload(event));
+}
+
+void Midifile::SetFilter(int status, bool on)
+{
+    if (status < 0 || status > 255) Fail(QStringLiteral("Filter status %1 is not a status byte").arg(status));
+    const auto bit = static_cast<std::size_t>(status);
+    if (impl_->filter.test(bit) == on) return;
+    impl_->filter.set(bit, on);
+    impl_->ApplyFilter();
+}
+
+bool Midifile::Filter(int status) const
+{
+    if (status < 0 || status > 255) Fail(QStringLiteral("Filter status %1 is not a status byte").arg(status));
+    return impl_->filter.test(static_cast<std::size_t>(status));
+}
+
+int Midifile::FileFormat() const
+{
+    return impl_->song ? impl_->song->format : 0;
+}
+
+int Midifile::HeaderTrackCount() const
+{
+    return impl_->song ? impl_->song->declaredTracks : 0;
+}
+
+int Midifile::HeaderDivision() const
+{
+    return impl_->song ? impl_->song->rawDivision : 0;
+}
+
+QByteArray Midifile::EventBytes() const
+{
+    const SmfEvent& event = impl_->Current();
+    const std::span<const std::uint8_t> payload = impl_->song->Payload(event);
+    return {reinterpret_cast<const char*>(payload.data()), static_cast<qsizetype>(payload.size())};
+}
+
+std::size_t Midifile::MemoryBytes() const
+{
+    if (!impl_->song) return 0;
+    std::size_t total = static_cast<std::size_t>(impl_->song->bytes.capacity());
+    for (const SmfTrackEvents& track : impl_->song->tracks)
+        total += track.events.capacity() * sizeof(SmfEvent);
+    for (const std::vector<SmfEvent>& kept : impl_->filtered)
+        total += kept.capacity() * sizeof(SmfEvent);
+    return total;
+}
+
+}  // namespace vantor
