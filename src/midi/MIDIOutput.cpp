@@ -1,73 +1,356 @@
 #include "midi/MIDIOutput.h"
 
+#include <QMetaObject>
+#include <QPointer>
+#include <deque>
+#include <mutex>
+#include <optional>
+
 #include "ComponentError.h"
+#include "midi/TimedQueue.h"
 
 namespace vantor {
 
+namespace {
+
+// Only channel messages go out as short messages; data bytes keep their 7 bits.
+std::optional<ShortMessage> ChannelMessage(int status, int data1, int data2)
+{
+    if (status < 0x80 || status >= 0xF0) return std::nullopt;
+    return ShortMessage{static_cast<std::uint8_t>(status), static_cast<std::uint8_t>(data1 & 0x7F),
+                        static_cast<std::uint8_t>(data2 & 0x7F)};
+}
+
+}  // namespace
+
 struct MIDIOutput::Impl
 {
+    explicit Impl(MIDIOutput& owner, std::shared_ptr<DeviceProvider> provider)
+        : port(owner), devices(std::move(provider))
+    {
+    }
+
+    MIDIOutput& port;
     std::shared_ptr<DeviceProvider> devices;
+
+    std::optional<std::vector<QString>> names;  // snapshot taken by DeviceCount()
     int deviceId = -1;
+
+    // The open device; the worker sends to it under sendLock.
+    std::mutex sendLock;
+    std::unique_ptr<OutputDevice> device;
+    int openId = 0;
+    QString openName;
+
+    // The last device that failed to open, reported once.
+    std::optional<std::pair<int, QString>> quietFailure;
+
+    int status = 0, data1 = 0, data2 = 0;
+    double timeStamp = 0;
+    std::int32_t tag = 0;
+
+    // Reports from the worker waiting for the UI thread. A stop or clear bumps the
+    // generation, so reports posted before it are dropped.
+    struct Pending
+    {
+        std::uint64_t generation;
+        TimedQueue::Report report;
+    };
+    std::mutex reportLock;
+    std::deque<Pending> reports;
+    std::uint64_t generation = 0;
+    bool drainPosted = false;
+
+    TimedQueue queue{[this](const ShortMessage& message) { SendLocked(message); },
+                     [this](TimedQueue::Report report) { Post(std::move(report)); }};
+
+    void SendLocked(const ShortMessage& message)
+    {
+        const std::lock_guard lock(sendLock);
+        if (device) device->Send(message);
+    }
+
+    void Post(TimedQueue::Report report)
+    {
+        {
+            const std::lock_guard lock(reportLock);
+            reports.push_back({generation, std::move(report)});
+            if (drainPosted) return;
+            drainPosted = true;
+        }
+        QMetaObject::invokeMethod(
+            &port, [this] { Drain(); }, Qt::QueuedConnection);
+    }
+
+    void Invalidate()
+    {
+        const std::lock_guard lock(reportLock);
+        ++generation;
+        reports.clear();
+    }
+
+    // Runs on the UI thread. One report at a time, so a handler that yields or
+    // stops the queue sees a consistent state, and each report is delivered once.
+    void Drain()
+    {
+        const QPointer<MIDIOutput> alive(&port);
+        {
+            const std::lock_guard lock(reportLock);
+            drainPosted = false;
+        }
+        for (;;) {
+            std::optional<TimedQueue::Report> report;
+            {
+                const std::lock_guard lock(reportLock);
+                while (!reports.empty() && !report) {
+                    if (reports.front().generation == generation) report = std::move(reports.front().report);
+                    reports.pop_front();
+                }
+            }
+            if (!report) return;
+            Deliver(*report);
+            if (!alive) return;
+        }
+    }
+
+    void Deliver(const TimedQueue::Report& report)
+    {
+        switch (report.kind) {
+            case TimedQueue::Report::Kind::Played:
+                emit port.MessagePlayed(report.tag);
+                break;
+            case TimedQueue::Report::Kind::Empty:
+                emit port.QueueEmpty();
+                break;
+            case TimedQueue::Report::Kind::Failed:
+                Close();
+                emit port.Error(report.code, report.description);
+                break;
+        }
+    }
+
+    std::vector<QString>& Names()
+    {
+        if (!names) names = devices->OutputNames();
+        return *names;
+    }
+
+    std::optional<QString> NameOf(int id)
+    {
+        if (id == -1) return devices->DefaultOutputName();
+        auto& list = Names();
+        if (id < 0 || id >= static_cast<int>(list.size())) return std::nullopt;
+        return list[static_cast<std::size_t>(id)];
+    }
+
+    void Fail(int id, const QString& name, int code, const QString& description)
+    {
+        const std::pair<int, QString> failed{id, name};
+        if (quietFailure == failed) return;
+        quietFailure = failed;
+        emit port.Error(code, description);
+    }
+
+    void Open()
+    {
+        const std::optional<QString> name = NameOf(deviceId);
+        if (device) {
+            if (name && openId == deviceId && openName == *name) return;
+            emit port.Error(
+                PortErrorCode::DeviceBusy,
+                QStringLiteral("The MIDI output is already open on \"%1\"; close it before opening "
+                               "another device.")
+                    .arg(openName));
+            return;
+        }
+        if (!name) {
+            Fail(deviceId, {}, PortErrorCode::BadDeviceId,
+                 QStringLiteral("There is no MIDI output device number %1.").arg(deviceId));
+            return;
+        }
+        try {
+            auto opened = devices->OpenOutput(deviceId, *name);
+            if (!opened)
+                throw DeviceError(PortErrorCode::Unspecified, QStringLiteral("No device was opened."));
+            {
+                const std::lock_guard lock(sendLock);
+                device = std::move(opened);
+            }
+            openId = deviceId;
+            openName = *name;
+            quietFailure.reset();
+        } catch (const DeviceError& error) {
+            Fail(deviceId, *name, error.Code(), error.Description());
+        } catch (const std::exception& error) {
+            Fail(deviceId, *name, PortErrorCode::Unspecified,
+                 QStringLiteral("The MIDI output \"%1\" could not be opened: %2")
+                     .arg(*name, QString::fromLocal8Bit(error.what())));
+        }
+    }
+
+    void Close()
+    {
+        queue.Clear();
+        Invalidate();
+        std::unique_ptr<OutputDevice> closing;
+        {
+            const std::lock_guard lock(sendLock);
+            closing = std::move(device);
+        }
+        // Destroyed outside the lock: a backend may take its time to let go.
+        closing.reset();
+    }
+
+    void SendNow()
+    {
+        const auto message = ChannelMessage(status, data1, data2);
+        if (!message) return;
+        try {
+            SendLocked(*message);
+        } catch (const DeviceError& error) {
+            // The device is gone: close first, so handlers that silence the output find it closed.
+            Close();
+            emit port.Error(error.Code(), error.Description());
+        }
+    }
+
+    void QueueMessage()
+    {
+        const std::int32_t messageTag = tag;
+        tag = 0;
+        // Anything that is no channel message keeps its place but is never sent.
+        const auto message = ChannelMessage(status, data1, data2);
+        queue.Append(message.value_or(ShortMessage{0xFF, 0, 0}), timeStamp, messageTag);
+    }
 };
 
-MIDIOutput::MIDIOutput(std::shared_ptr<DeviceProvider> devices, QObject* parent)
-    : QObject(parent), impl_(std::make_unique<Impl>())
+MIDIOutput::MIDIOutput(std::shared_ptr<DeviceProvider> devices, QObject* parent) : QObject(parent)
 {
-    impl_->devices = std::move(devices);
+    if (!devices) throw ComponentError("MIDIOutput needs a device provider.");
+    impl_ = std::make_unique<Impl>(*this, std::move(devices));
 }
 
-MIDIOutput::~MIDIOutput() = default;
-
-void MIDIOutput::SetAction(int)
+MIDIOutput::~MIDIOutput()
 {
-    throw ComponentError("MIDIOutput::SetAction is not built yet");
+    impl_->Close();
 }
+
+void MIDIOutput::SetAction(int action)
+{
+    Impl& d = *impl_;
+    switch (action) {
+        case ActionOpen:
+            d.Open();
+            return;
+        case ActionClose:
+            d.Close();
+            return;
+        case ActionClearQueue:
+            if (!d.device) return;
+            d.queue.Clear();
+            d.Invalidate();
+            return;
+        case ActionStartQueue:
+            if (!d.device) return;
+            d.queue.Stop();
+            d.Invalidate();
+            d.queue.Start();
+            return;
+        case ActionStopQueue:
+            if (!d.device) return;
+            d.queue.Stop();
+            d.Invalidate();
+            return;
+        case ActionQueueMessage:
+            if (!d.device) return;
+            d.QueueMessage();
+            return;
+        case ActionSendMessage:
+            d.SendNow();
+            return;
+        default:
+            throw ComponentError(
+                QStringLiteral("%1 is not a command of the MIDI output.").arg(action).toStdString());
+    }
+}
+
 int MIDIOutput::DeviceID() const
 {
     return impl_->deviceId;
 }
+
 void MIDIOutput::SetDeviceID(int id)
 {
+    if (id != impl_->deviceId) impl_->quietFailure.reset();
     impl_->deviceId = id;
 }
+
 QString MIDIOutput::ProductName() const
 {
-    return {};
+    return impl_->NameOf(impl_->deviceId).value_or(QString());
 }
+
 int MIDIOutput::DeviceCount()
 {
-    return 0;
+    impl_->names = impl_->devices->OutputNames();
+    return static_cast<int>(impl_->names->size());
 }
+
 int MIDIOutput::OpenState() const
 {
-    return 0;
+    return impl_->device ? 1 : 0;
 }
+
 std::uint32_t MIDIOutput::Capabilities() const
 {
-    return 0;
+    return impl_->device ? impl_->device->Capabilities() : 0;
 }
 bool MIDIOutput::HasVolume() const
 {
-    return false;
+    return impl_->device && impl_->device->HasVolume();
 }
 bool MIDIOutput::HasStereoVolume() const
 {
-    return false;
+    return impl_->device && impl_->device->HasStereoVolume();
 }
 std::int32_t MIDIOutput::Volume() const
 {
-    return 0;
+    return impl_->device ? impl_->device->Volume() : 0;
 }
-void MIDIOutput::SetVolume(std::int32_t) {}
 std::int32_t MIDIOutput::RightVolume() const
 {
-    return 0;
+    return impl_->device ? impl_->device->RightVolume() : 0;
 }
-void MIDIOutput::SetRightVolume(std::int32_t) {}
-void MIDIOutput::SetStatus(int) {}
-void MIDIOutput::SetData1(int) {}
-void MIDIOutput::SetData2(int) {}
-void MIDIOutput::SetTimeStamp(double) {}
-void MIDIOutput::SetTag(std::int32_t) {}
+
+void MIDIOutput::SetVolume(std::int32_t volume)
+{
+    if (impl_->device) impl_->device->SetVolume(volume);
+}
+
+void MIDIOutput::SetRightVolume(std::int32_t volume)
+{
+    if (impl_->device) impl_->device->SetRightVolume(volume);
+}
+
+void MIDIOutput::SetStatus(int status)
+{
+    impl_->status = status;
+}
+void MIDIOutput::SetData1(int data1)
+{
+    impl_->data1 = data1;
+}
+void MIDIOutput::SetData2(int data2)
+{
+    impl_->data2 = data2;
+}
+void MIDIOutput::SetTimeStamp(double milliseconds)
+{
+    impl_->timeStamp = milliseconds;
+}
+void MIDIOutput::SetTag(std::int32_t tag)
+{
+    impl_->tag = tag;
+}
 
 }  // namespace vantor

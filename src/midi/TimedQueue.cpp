@@ -1,0 +1,110 @@
+#include "midi/TimedQueue.h"
+
+#include <cmath>
+
+namespace vantor {
+
+namespace {
+// Above this many spare slots a cleared queue gives its memory back (a long song is a million entries).
+constexpr std::size_t kKeptCapacity = 1 << 16;
+}  // namespace
+
+TimedQueue::TimedQueue(std::function<void(const ShortMessage&)> send, std::function<void(Report)> notify)
+    : send_(std::move(send)), notify_(std::move(notify))
+{
+}
+
+TimedQueue::~TimedQueue()
+{
+    Stop();
+}
+
+void TimedQueue::Append(const ShortMessage& message, double dueMilliseconds, std::int32_t tag)
+{
+    double micros = std::isfinite(dueMilliseconds) ? dueMilliseconds * 1000.0 : 0.0;
+    micros = std::clamp(micros, 0.0, 1e15);
+    const std::lock_guard lock(mutex_);
+    entries_.push_back({static_cast<std::int64_t>(micros), tag, message});
+    wake_.notify_one();
+}
+
+void TimedQueue::Start()
+{
+    Stop();
+    {
+        const std::lock_guard lock(mutex_);
+        if (next_ < entries_.size()) {
+            stopRequested_ = false;
+            worker_ = std::thread(&TimedQueue::Run, this, Clock::now());
+            return;
+        }
+    }
+    notify_(Report{Report::Kind::Empty, 0, 0, {}});
+}
+
+void TimedQueue::Stop()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        stopRequested_ = true;
+        wake_.notify_all();
+    }
+    if (worker_.joinable()) worker_.join();
+}
+
+void TimedQueue::Clear()
+{
+    Stop();
+    const std::lock_guard lock(mutex_);
+    entries_.clear();
+    if (entries_.capacity() > kKeptCapacity) entries_.shrink_to_fit();
+    next_ = 0;
+}
+
+bool TimedQueue::Running() const
+{
+    const std::lock_guard lock(mutex_);
+    return worker_.joinable() && !stopRequested_;
+}
+
+std::size_t TimedQueue::Pending() const
+{
+    const std::lock_guard lock(mutex_);
+    return entries_.size() - next_;
+}
+
+void TimedQueue::Run(Clock::time_point start)
+{
+    std::unique_lock lock(mutex_);
+    while (!stopRequested_) {
+        if (next_ >= entries_.size()) {
+            // Marked stopped before the report, so Running() is false once it is handled.
+            stopRequested_ = true;
+            lock.unlock();
+            notify_(Report{Report::Kind::Empty, 0, 0, {}});
+            return;
+        }
+        const Entry entry = entries_[next_];
+        const auto due = start + std::chrono::microseconds(entry.dueMicroseconds);
+        if (Clock::now() < due) {
+            wake_.wait_until(lock, due, [this] { return stopRequested_; });
+            continue;
+        }
+        ++next_;
+        if (entry.message.status >= 0xF0) continue;
+        lock.unlock();
+        try {
+            send_(entry.message);
+        } catch (const DeviceError& error) {
+            lock.lock();
+            stopRequested_ = true;
+            lock.unlock();
+            notify_(Report{Report::Kind::Failed, 0, error.Code(), error.Description()});
+            return;
+        }
+        if (entry.tag != 0) notify_(Report{Report::Kind::Played, entry.tag, 0, {}});
+        lock.lock();
+    }
+}
+
+}  // namespace vantor

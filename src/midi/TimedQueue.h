@@ -1,0 +1,76 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "midi/backends/MidiDevice.h"
+
+namespace vantor {
+
+// The output port's timed queue: one worker thread sends each message at its due
+// time, counted from the start instant (absolute times, so nothing drifts).
+// Sent messages are consumed; a stopped queue keeps what it has not sent yet.
+// The owner's callbacks run on the worker: Send under the owner's send lock,
+// Notify to hand a report over to the UI thread.
+class TimedQueue
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Report
+    {
+        enum class Kind
+        {
+            Played,
+            Empty,
+            Failed
+        };
+        Kind kind = Kind::Played;
+        std::int32_t tag = 0;
+        int code = 0;
+        QString description;
+    };
+
+    // Send throws DeviceError when the device fails; the queue then ends with a Failed report.
+    TimedQueue(std::function<void(const ShortMessage&)> send, std::function<void(Report)> notify);
+    ~TimedQueue();
+    TimedQueue(const TimedQueue&) = delete;
+    TimedQueue& operator=(const TimedQueue&) = delete;
+
+    // Tag 0 reports nothing. Messages with a status of 0xF0 and above keep their
+    // place but are never sent (a 0xFF on a MIDI cable is a System Reset).
+    void Append(const ShortMessage& message, double dueMilliseconds, std::int32_t tag);
+    // Starting with nothing left reports Empty at once, from the calling thread.
+    void Start();
+    // Returns once the worker has ended: nothing is sent after it.
+    void Stop();
+    void Clear();  // stops first
+
+    bool Running() const;
+    std::size_t Pending() const;  // messages not yet sent
+
+private:
+    struct Entry
+    {
+        std::int64_t dueMicroseconds;
+        std::int32_t tag;
+        ShortMessage message;
+    };
+    void Run(Clock::time_point start);
+
+    std::function<void(const ShortMessage&)> send_;
+    std::function<void(Report)> notify_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<Entry> entries_;
+    std::size_t next_ = 0;
+    bool stopRequested_ = false;
+    std::thread worker_;
+};
+
+}  // namespace vantor

@@ -1,0 +1,282 @@
+#include "midi/backends/BuiltInSynth.h"
+
+#include <fluidsynth.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QtDebug>
+#include <algorithm>
+#include <cmath>
+
+#include "midi/backends/JackEnvironment.h"
+
+namespace vantor {
+
+namespace {
+
+// Master gain at full volume. FluidSynth's own default (0.2) is quiet with a GM
+// SoundFont; at half volume we start a little louder than that.
+constexpr double kFullGain = 1.0;
+constexpr std::int32_t kStartVolume = 0x6666;  // 0.4 of full gain
+constexpr std::int32_t kMaxVolume = 0xFFFF;
+
+// MMSystem's MIDICAPS_VOLUME: the device has a volume control.
+constexpr std::uint32_t kCapsVolume = 0x0001;
+
+// Real sound outputs only, in the order tried. FluidSynth's "file" driver would
+// succeed without a sound card and write a wave file; "sdl2" needs SDL set up.
+constexpr const char* kAudioDrivers[] = {"pulseaudio", "pipewire", "alsa", "jack"};
+
+void LogToQt(int level, const char* message, void*)
+{
+    switch (level) {
+        case FLUID_PANIC:
+            qWarning("FluidSynth: %s", message);
+            break;
+        case FLUID_DBG:
+            break;
+        default:
+            // Failed drivers are expected while the outputs are tried one by one.
+            qDebug("FluidSynth: %s", message);
+            break;
+    }
+}
+
+}  // namespace
+
+void RouteFluidSynthLog()
+{
+    for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+        fluid_set_log_function(level, LogToQt, nullptr);
+}
+
+namespace {
+
+bool DriverCompiledIn(fluid_settings_t* settings, const char* name)
+{
+    struct Search
+    {
+        const char* name;
+        bool found;
+    } search{name, false};
+    fluid_settings_foreach_option(settings, "audio.driver", &search,
+                                  [](void* data, const char*, const char* option) {
+                                      auto* s = static_cast<Search*>(data);
+                                      if (std::string_view(option) == s->name) s->found = true;
+                                  });
+    return search.found;
+}
+
+QString NoSoundFontText(const QStringList& folders)
+{
+    return QStringLiteral(
+               "The built-in synthesizer has no sound: no General MIDI SoundFont (.sf2 file) was found in "
+               "%1. "
+               "Install one (on Debian and Ubuntu: sudo apt install timgm6mb-soundfont) or put a .sf2 file "
+               "into "
+               "the soundfonts folder beside the program, then choose the output again.")
+        .arg(folders.join(QStringLiteral(", ")));
+}
+
+}  // namespace
+
+struct BuiltInSynth::Handles
+{
+    fluid_settings_t* settings = nullptr;
+    fluid_synth_t* synth = nullptr;
+    fluid_audio_driver_t* driver = nullptr;
+    ~Handles()
+    {
+        // The audio thread goes first: it renders from the synth.
+        if (driver) delete_fluid_audio_driver(driver);
+        if (synth) delete_fluid_synth(synth);
+        if (settings) delete_fluid_settings(settings);
+    }
+};
+
+QStringList BuiltInSynth::SoundFontFolders()
+{
+    QStringList folders;
+    if (QCoreApplication::instance())
+        folders << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("soundfonts"));
+    folders << QStringLiteral("/usr/share/sounds/sf2") << QStringLiteral("/usr/share/soundfonts");
+    return folders;
+}
+
+QString BuiltInSynth::FindSoundFont(const QStringList& folders)
+{
+    static const QStringList preferred = {QStringLiteral("FluidR3_GM.sf2"), QStringLiteral("default-GM.sf2"),
+                                          QStringLiteral("TimGM6mb.sf2")};
+    for (const QString& folder : folders) {
+        const QDir dir(folder);
+        if (!dir.exists()) continue;
+        for (const QString& name : preferred) {
+            const QFileInfo file(dir.filePath(name));
+            if (file.isFile() && file.isReadable()) return file.absoluteFilePath();
+        }
+        const QFileInfoList any =
+            dir.entryInfoList({QStringLiteral("*.sf2"), QStringLiteral("*.SF2")},
+                              QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
+        if (!any.isEmpty()) return any.first().absoluteFilePath();
+    }
+    return {};
+}
+
+namespace {
+
+std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> LowLatencySettings()
+{
+    RouteFluidSynthLog();
+    KeepJackFromStartingServers();
+    std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> settings(new_fluid_settings(),
+                                                                                 &delete_fluid_settings);
+    if (!settings)
+        throw DeviceError(PortErrorCode::NoMemory, QStringLiteral("The synthesizer could not start."));
+    fluid_settings_t* s = settings.get();
+    // About 9 ms of buffering at 44.1 kHz: short enough to play along with.
+    fluid_settings_setint(s, "audio.period-size", 128);
+    fluid_settings_setint(s, "audio.periods", 3);
+    fluid_settings_setint(s, "audio.pulseaudio.adjust-latency", 0);
+    fluid_settings_setint(s, "audio.jack.autoconnect", 1);
+    fluid_settings_setstr(s, "audio.jack.id", "Vantor Synthesizer");
+    fluid_settings_setint(s, "synth.threadsafe-api", 1);
+    return settings;
+}
+
+}  // namespace
+
+BuiltInSynth::BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver)
+    : handles_(std::move(handles)), soundFont_(std::move(soundFont)), driverName_(std::move(driver))
+{
+}
+
+BuiltInSynth::~BuiltInSynth() = default;
+
+namespace {
+
+fluid_synth_t* NewSynthWithFont(fluid_settings_t* settings, const QString& soundFont)
+{
+    fluid_synth_t* synth = new_fluid_synth(settings);
+    if (!synth)
+        throw DeviceError(PortErrorCode::NoMemory, QStringLiteral("The synthesizer could not start."));
+    fluid_synth_set_gain(synth, static_cast<float>(kFullGain * kStartVolume / kMaxVolume));
+    if (fluid_synth_sfload(synth, QFile::encodeName(soundFont).constData(), 1) == FLUID_FAILED) {
+        delete_fluid_synth(synth);
+        throw DeviceError(
+            PortErrorCode::InvalidParameter,
+            QStringLiteral("The SoundFont %1 could not be loaded: it is damaged or no SoundFont. "
+                           "Replace it with a working General MIDI .sf2 file (on Debian and Ubuntu: "
+                           "sudo apt install --reinstall timgm6mb-soundfont).")
+                .arg(QDir::toNativeSeparators(soundFont)));
+    }
+    return synth;
+}
+
+}  // namespace
+
+std::unique_ptr<BuiltInSynth> BuiltInSynth::Open(const QStringList& soundFontFolders)
+{
+    const QString soundFont = FindSoundFont(soundFontFolders);
+    if (soundFont.isEmpty()) throw DeviceError(PortErrorCode::NoDriver, NoSoundFontText(soundFontFolders));
+
+    auto settings = LowLatencySettings();
+    auto handles = std::make_unique<Handles>();
+    handles->settings = settings.release();
+    handles->synth = NewSynthWithFont(handles->settings, soundFont);
+
+    QStringList tried;
+    for (const char* name : kAudioDrivers) {
+        if (!DriverCompiledIn(handles->settings, name)) continue;
+        tried << QString::fromLatin1(name);
+        fluid_settings_setstr(handles->settings, "audio.driver", name);
+        handles->driver = new_fluid_audio_driver(handles->settings, handles->synth);
+        if (handles->driver)
+            return std::unique_ptr<BuiltInSynth>(
+                new BuiltInSynth(std::move(handles), soundFont, QString::fromLatin1(name)));
+    }
+    throw DeviceError(
+        PortErrorCode::NoDriver,
+        QStringLiteral("The built-in synthesizer found no audio output (tried %1). Check that a sound "
+                       "device is connected, switched on and not held by another program, and that "
+                       "the sound server is running; or choose a MIDI output device instead.")
+            .arg(tried.join(QStringLiteral(", "))));
+}
+
+std::unique_ptr<BuiltInSynth> BuiltInSynth::OpenOffline(const QString& soundFont)
+{
+    if (!QFileInfo(soundFont).isFile())
+        throw DeviceError(PortErrorCode::NoDriver, NoSoundFontText({QFileInfo(soundFont).absolutePath()}));
+    auto settings = LowLatencySettings();
+    // Effects off, so silence is exactly zero and a test can tell when sound has ended.
+    fluid_settings_setint(settings.get(), "synth.reverb.active", 0);
+    fluid_settings_setint(settings.get(), "synth.chorus.active", 0);
+    auto handles = std::make_unique<Handles>();
+    handles->settings = settings.release();
+    handles->synth = NewSynthWithFont(handles->settings, soundFont);
+    return std::unique_ptr<BuiltInSynth>(new BuiltInSynth(std::move(handles), soundFont, {}));
+}
+
+void BuiltInSynth::Send(const ShortMessage& message)
+{
+    fluid_synth_t* synth = handles_->synth;
+    const int channel = message.status & 0x0F;
+    const int data1 = message.data1 & 0x7F;
+    const int data2 = message.data2 & 0x7F;
+    // Return codes are ignored on purpose: a note-off for a note that is not
+    // sounding, or a program the SoundFont lacks, is no failure of the device.
+    switch (message.status & 0xF0) {
+        case 0x80:
+            fluid_synth_noteoff(synth, channel, data1);
+            break;
+        case 0x90:
+            if (data2 == 0)
+                fluid_synth_noteoff(synth, channel, data1);
+            else
+                fluid_synth_noteon(synth, channel, data1, data2);
+            break;
+        case 0xA0:
+            fluid_synth_key_pressure(synth, channel, data1, data2);
+            break;
+        case 0xB0:
+            fluid_synth_cc(synth, channel, data1, data2);
+            break;
+        case 0xC0:
+            fluid_synth_program_change(synth, channel, data1);
+            break;
+        case 0xD0:
+            fluid_synth_channel_pressure(synth, channel, data1);
+            break;
+        case 0xE0:
+            fluid_synth_pitch_bend(synth, channel, data1 | (data2 << 7));
+            break;
+        default:
+            break;
+    }
+}
+
+std::uint32_t BuiltInSynth::Capabilities() const
+{
+    return kCapsVolume;
+}
+
+std::int32_t BuiltInSynth::Volume() const
+{
+    const double gain = fluid_synth_get_gain(handles_->synth);
+    return static_cast<std::int32_t>(std::lround(std::clamp(gain / kFullGain, 0.0, 1.0) * kMaxVolume));
+}
+
+void BuiltInSynth::SetVolume(std::int32_t volume)
+{
+    // Windows-style volumes carry the right channel in the high word; one gain takes the low word.
+    const double level = static_cast<double>(volume & kMaxVolume) / kMaxVolume;
+    fluid_synth_set_gain(handles_->synth, static_cast<float>(level * kFullGain));
+}
+
+void BuiltInSynth::Render(std::span<float> left, std::span<float> right)
+{
+    const auto frames = static_cast<int>(std::min(left.size(), right.size()));
+    fluid_synth_write_float(handles_->synth, frames, left.data(), 0, 1, right.data(), 0, 1);
+}
+
+}  // namespace vantor

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <span>
+
+#include "midi/backends/MidiDevice.h"
+
+namespace vantor {
+
+// Sends FluidSynth's log to Qt's message handler instead of stderr.
+void RouteFluidSynthLog();
+
+// The built-in synthesizer: FluidSynth playing a General MIDI SoundFont. Its
+// volume is the synthesizer's master gain, 0..0xFFFF for silence..full gain.
+class BuiltInSynth : public OutputDevice
+{
+public:
+    static QString ProductName() { return QStringLiteral("Built-in Synthesizer"); }
+
+    // The folders searched for a SoundFont: beside the program first, then the system's.
+    static QStringList SoundFontFolders();
+    // The preferred General MIDI SoundFont in these folders, or "" when there is none.
+    static QString FindSoundFont(const QStringList& folders);
+
+    // Opens the synthesizer on the first audio output that works. Throws DeviceError
+    // with what the user can do when there is no SoundFont or no audio output.
+    static std::unique_ptr<BuiltInSynth> Open(const QStringList& soundFontFolders = SoundFontFolders());
+    // A synthesizer with no audio output, rendered by the caller (tests, measurements).
+    static std::unique_ptr<BuiltInSynth> OpenOffline(const QString& soundFont);
+
+    ~BuiltInSynth() override;
+    BuiltInSynth(const BuiltInSynth&) = delete;
+    BuiltInSynth& operator=(const BuiltInSynth&) = delete;
+
+    void Send(const ShortMessage& message) override;
+    std::uint32_t Capabilities() const override;
+    bool HasVolume() const override { return true; }
+    std::int32_t Volume() const override;
+    void SetVolume(std::int32_t volume) override;
+
+    // Offline only: renders the next frames into the two channels (equal sizes).
+    void Render(std::span<float> left, std::span<float> right);
+    QString SoundFont() const { return soundFont_; }
+    QString AudioDriver() const { return driverName_; }
+
+private:
+    struct Handles;
+    explicit BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver);
+
+    std::unique_ptr<Handles> handles_;
+    QString soundFont_;
+    QString driverName_;
+};
+
+}  // namespace vantor
