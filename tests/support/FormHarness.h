@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/Form1.h"
+#include "support/MemoryDevices.h"
+
+namespace vantor::test {
+
+// A Form1 on memory devices whose hooks never block: message boxes are recorded,
+// the file dialog answers nextFile, and Quit is counted instead of ending the test.
+class FormHarness
+{
+public:
+    explicit FormHarness(std::shared_ptr<MemoryDevices> devices = DefaultDevices());
+    ~FormHarness();
+    FormHarness(const FormHarness&) = delete;
+    FormHarness& operator=(const FormHarness&) = delete;
+
+    // One output "Memory Out 1", one input "Memory In 1", beside the default output.
+    static std::shared_ptr<MemoryDevices> DefaultDevices();
+
+    Form1& form();
+    MemoryDevices& devices();
+
+    // Runs the start-up sequence, as the program does after creating the window.
+    void Load();
+
+    // Writes bytes into the harness's private folder and returns the full path.
+    QString WriteFile(const QByteArray& bytes, const QString& name = QStringLiteral("song.mid"));
+    // WriteFile, then opens the file as the File > Open command does after its dialog.
+    void Open(const QByteArray& bytes);
+
+    QStringList messages;  // every ShowMessage text, in order
+    QString nextFile;      // what ChooseMidiFile returns next ("" = cancel)
+    int quitCalls = 0;
+
+private:
+    std::shared_ptr<MemoryDevices> devices_;
+    QTemporaryDir folder_;
+    std::unique_ptr<Form1> form_;
+};
+
+}  // namespace vantor::test
