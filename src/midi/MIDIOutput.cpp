@@ -211,6 +211,11 @@ struct MIDIOutput::Impl
             // The device is gone: close first, so handlers that silence the output find it closed.
             Close();
             emit port.Error(error.Code(), error.Description());
+        } catch (const std::exception& error) {
+            Close();
+            emit port.Error(
+                PortErrorCode::Unspecified,
+                QStringLiteral("The MIDI output failed: %1").arg(QString::fromLocal8Bit(error.what())));
         }
     }
 

@@ -1,5 +1,6 @@
 #include "midi/TimedQueue.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantor {
@@ -73,6 +74,14 @@ std::size_t TimedQueue::Pending() const
     return entries_.size() - next_;
 }
 
+void TimedQueue::Fail(std::unique_lock<std::mutex>& lock, int code, const QString& description)
+{
+    lock.lock();
+    stopRequested_ = true;
+    lock.unlock();
+    notify_(Report{Report::Kind::Failed, 0, code, description});
+}
+
 void TimedQueue::Run(Clock::time_point start)
 {
     std::unique_lock lock(mutex_);
@@ -96,10 +105,12 @@ void TimedQueue::Run(Clock::time_point start)
         try {
             send_(entry.message);
         } catch (const DeviceError& error) {
-            lock.lock();
-            stopRequested_ = true;
-            lock.unlock();
-            notify_(Report{Report::Kind::Failed, 0, error.Code(), error.Description()});
+            Fail(lock, error.Code(), error.Description());
+            return;
+        } catch (const std::exception& error) {
+            // Nothing may escape the worker thread: that would end the program.
+            Fail(lock, PortErrorCode::Unspecified,
+                 QStringLiteral("The MIDI output failed: %1").arg(QString::fromLocal8Bit(error.what())));
             return;
         }
         if (entry.tag != 0) notify_(Report{Report::Kind::Played, entry.tag, 0, {}});

@@ -62,6 +62,7 @@ private:
         ShortMessage message;
     };
     void Run(Clock::time_point start);
+    void Fail(std::unique_lock<std::mutex>& lock, int code, const QString& description);
 
     std::function<void(const ShortMessage&)> send_;
     std::function<void(Report)> notify_;

@@ -15,6 +15,8 @@ public:
     {
         const auto now = std::chrono::steady_clock::now();
         const std::lock_guard lock(devices_->mutex_);
+        const MemoryDevices::OutputSpec& spec = devices_->SpecLocked(id_);
+        if (spec.sendFailCode != 0) throw DeviceError(spec.sendFailCode, spec.sendFailText);
         devices_->sent_.push_back({id_, message, now});
     }
     std::uint32_t Capabilities() const override { return Spec().capabilities; }
@@ -109,7 +111,8 @@ std::vector<ShortMessage> MemoryDevices::SentMessages() const
     const std::lock_guard lock(mutex_);
     std::vector<ShortMessage> messages;
     messages.reserve(sent_.size());
-    for (const Sent& sent : sent_) messages.push_back(sent.message);
+    for (const Sent& sent : sent_)
+        messages.push_back(sent.message);
     return messages;
 }
 
@@ -175,7 +178,8 @@ std::vector<QString> MemoryDevices::OutputNames()
 {
     const std::lock_guard lock(mutex_);
     std::vector<QString> names;
-    for (const OutputSpec& spec : outputs_) names.push_back(spec.name);
+    for (const OutputSpec& spec : outputs_)
+        names.push_back(spec.name);
     return names;
 }
 
@@ -183,7 +187,8 @@ std::vector<QString> MemoryDevices::InputNames()
 {
     const std::lock_guard lock(mutex_);
     std::vector<QString> names;
-    for (const InputSpec& spec : inputs_) names.push_back(spec.name);
+    for (const InputSpec& spec : inputs_)
+        names.push_back(spec.name);
     return names;
 }
 
@@ -195,7 +200,8 @@ std::unique_ptr<OutputDevice> MemoryDevices::OpenOutput(int id, const QString& n
             throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("No output device %1.").arg(id));
         const OutputSpec& spec = SpecLocked(id);
         if (spec.name != name)
-            throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("The device \"%1\" has gone.").arg(name));
+            throw DeviceError(PortErrorCode::BadDeviceId,
+                              QStringLiteral("The device \"%1\" has gone.").arg(name));
         if (spec.failCode != 0) throw DeviceError(spec.failCode, spec.failText);
         ++openCounts_[id];
         ++outputsOpen_;
@@ -211,7 +217,8 @@ std::unique_ptr<InputDevice> MemoryDevices::OpenInput(int id, const QString& nam
             throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("No input device %1.").arg(id));
         const InputSpec& spec = inputs_[static_cast<std::size_t>(id)];
         if (spec.name != name)
-            throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("The device \"%1\" has gone.").arg(name));
+            throw DeviceError(PortErrorCode::BadDeviceId,
+                              QStringLiteral("The device \"%1\" has gone.").arg(name));
         if (spec.failCode != 0) throw DeviceError(spec.failCode, spec.failText);
     }
     return std::make_unique<MemoryInput>(shared_from_this(), id);

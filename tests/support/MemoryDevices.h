@@ -18,6 +18,8 @@ class MemoryDevices : public DeviceProvider, public std::enable_shared_from_this
 public:
     struct OutputSpec
     {
+        OutputSpec() = default;
+        OutputSpec(QString deviceName) : name(std::move(deviceName)) {}  // NOLINT: {"name"} in lists
         QString name;
         int failCode = 0;  // non-zero: opening fails with this code and failText
         QString failText;
@@ -26,9 +28,16 @@ public:
         bool hasStereoVolume = false;
         std::int32_t volume = 0;
         std::int32_t rightVolume = 0;
+        int sendFailCode = 0;  // non-zero: every send to the open device fails (a device unplugged)
+        QString sendFailText;
     };
     struct InputSpec
     {
+        InputSpec() = default;
+        InputSpec(QString deviceName, int code = 0, QString text = {})  // NOLINT: {"name", ...} in lists
+            : name(std::move(deviceName)), failCode(code), failText(std::move(text))
+        {
+        }
         QString name;
         int failCode = 0;
         QString failText;

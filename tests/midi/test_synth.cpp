@@ -1,0 +1,172 @@
+// The built-in synthesizer: rendered offline through the same message handling
+// the port uses, the SoundFont search, and its failures on a machine with no
+// sound output.
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+
+#include "midi/MIDIOutput.h"
+#include "midi/backends/BuiltInSynth.h"
+#include "midi/backends/SystemDevices.h"
+
+using namespace vantor;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+// Renders this many milliseconds and returns the RMS of both channels over them.
+double RenderRms(BuiltInSynth& synth, int milliseconds)
+{
+    const auto frames = static_cast<std::size_t>(kRate * milliseconds / 1000);
+    std::vector<float> left(frames), right(frames);
+    synth.Render(left, right);
+    double sum = 0;
+    for (std::size_t i = 0; i < frames; ++i)
+        sum += double{left[i]} * left[i] + double{right[i]} * right[i];
+    return std::sqrt(sum / (2.0 * static_cast<double>(frames)));
+}
+
+void Touch(const QString& path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+}  // namespace
+
+class SynthTest : public QObject
+{
+    Q_OBJECT
+
+    QString soundFont_;
+
+private slots:
+    void initTestCase()
+    {
+        soundFont_ = BuiltInSynth::FindSoundFont(BuiltInSynth::SoundFontFolders());
+        QVERIFY2(!soundFont_.isEmpty(), "no SoundFont installed (Debian package timgm6mb-soundfont)");
+    }
+
+    void noteSoundsUntilTheOutputIsSilenced()
+    {
+        auto synth = BuiltInSynth::OpenOffline(soundFont_);
+        QCOMPARE(RenderRms(*synth, 100), 0.0);
+        synth->Send({0xC0, 0, 0});
+        synth->Send({0x90, 60, 100});
+        QVERIFY(RenderRms(*synth, 500) > 1e-3);
+
+        // What Midi Reset sends: sustain off, then a note-on with velocity 0 for every note.
+        synth->Send({0xB0, 64, 0});
+        for (std::uint8_t note = 0; note < 128; ++note)
+            synth->Send({0x90, note, 0});
+        RenderRms(*synth, 2500);
+        QCOMPARE(RenderRms(*synth, 200), 0.0);
+    }
+
+    void everyChannelMessageKindIsAccepted()
+    {
+        auto synth = BuiltInSynth::OpenOffline(soundFont_);
+        synth->Send({0xC9, 0, 0});     // drums on channel 10
+        synth->Send({0x99, 38, 120});  // snare
+        synth->Send({0xE0, 0, 127});
+        synth->Send({0xA0, 60, 10});
+        synth->Send({0xD0, 10, 0});
+        synth->Send({0x81, 1, 0});  // a note-off for a note that never sounded
+        QVERIFY(RenderRms(*synth, 300) > 1e-3);
+        synth->Send({0xB9, 120, 0});  // all sound off on the drum channel
+        RenderRms(*synth, 50);
+        QCOMPARE(RenderRms(*synth, 100), 0.0);
+    }
+
+    void volumeIsTheMasterGain()
+    {
+        auto synth = BuiltInSynth::OpenOffline(soundFont_);
+        QVERIFY(synth->HasVolume());
+        QVERIFY(!synth->HasStereoVolume());
+        QVERIFY(synth->Capabilities() != 0);
+        const std::int32_t start = synth->Volume();
+        QVERIFY(start > 0 && start <= 0xFFFF);
+        synth->SetVolume(0x8000);
+        QCOMPARE(synth->Volume(), 0x8000);
+        synth->SetVolume(0);
+        synth->Send({0x90, 60, 127});
+        QVERIFY(RenderRms(*synth, 300) < 1e-9);
+        synth->SetVolume(start);
+        QCOMPARE(synth->Volume(), start);
+        synth->Send({0x90, 64, 127});
+        QVERIFY(RenderRms(*synth, 300) > 1e-3);
+    }
+
+    void soundFontSearchPrefersGeneralMidiFonts()
+    {
+        QTemporaryDir first, second, empty;
+        Touch(first.filePath("zebra.sf2"));
+        Touch(first.filePath("TimGM6mb.sf2"));
+        Touch(second.filePath("FluidR3_GM.sf2"));
+        Touch(empty.filePath("notes.txt"));
+        QCOMPARE(BuiltInSynth::FindSoundFont({empty.path(), first.path(), second.path()}),
+                 first.filePath("TimGM6mb.sf2"));
+        QCOMPARE(BuiltInSynth::FindSoundFont({second.path(), first.path()}),
+                 second.filePath("FluidR3_GM.sf2"));
+        QFile::remove(first.filePath("TimGM6mb.sf2"));
+        Touch(first.filePath("Alpha.SF2"));
+        QCOMPARE(BuiltInSynth::FindSoundFont({first.path()}), first.filePath("Alpha.SF2"));
+        QCOMPARE(BuiltInSynth::FindSoundFont({empty.path(), "/nonexistent/folder"}), QString());
+        QVERIFY(BuiltInSynth::SoundFontFolders().first().endsWith("/soundfonts"));
+    }
+
+    void missingSoundFontTellsWhatToInstall()
+    {
+        QTemporaryDir empty;
+        try {
+            BuiltInSynth::Open({empty.path()});
+            QFAIL("opened without a SoundFont");
+        } catch (const DeviceError& error) {
+            QCOMPARE(error.Code(), PortErrorCode::NoDriver);
+            QVERIFY(error.Description().contains("timgm6mb-soundfont"));
+            QVERIFY(error.Description().contains("soundfonts folder"));
+        }
+    }
+
+    void damagedSoundFontIsRefused()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("broken.sf2"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("RIFF\x04\x00\x00\x00sfbk");
+        file.close();
+        QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(file.fileName()));
+        QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(dir.filePath("absent.sf2")));
+    }
+
+    // The test machines have no sound card and no sound server: every audio output
+    // fails, and the port reports it once however often it is asked to open.
+    void noAudioOutputIsOneErrorThenQuietRetries()
+    {
+        MIDIOutput port(CreateSystemDevices());
+        QSignalSpy errors(&port, &MIDIOutput::Error);
+        QCOMPARE(port.ProductName(), QStringLiteral("Built-in Synthesizer"));
+        QVERIFY(port.DeviceCount() >= 0);
+        port.SetDeviceID(-1);
+        port.SetAction(ActionOpen);
+        if (port.OpenState() == 1) QSKIP("this machine has a working audio output");
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            port.SetDeviceID(-1);
+            port.SetAction(ActionOpen);
+        }
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toInt(), PortErrorCode::NoDriver);
+        QVERIFY(errors.at(0).at(1).toString().contains("audio output"));
+        // Sends to the closed port do nothing and report nothing.
+        port.SetStatus(0x90);
+        port.SetData1(60);
+        port.SetData2(100);
+        port.SetAction(ActionSendMessage);
+        QCOMPARE(errors.count(), 1);
+    }
+};
+
+QTEST_MAIN(SynthTest)
+#include "test_synth.moc"
