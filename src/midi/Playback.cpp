@@ -7,6 +7,7 @@
 
 #include "app/BusyCursor.h"
 #include "app/Form1.h"
+#include "app/Guards.h"
 #include "midi/MIDIOutput.h"
 #include "midi/NoteTag.h"
 #include "song/NoteKind.h"
@@ -121,7 +122,15 @@ void Form1::StopPlayback()
     }
     ShowIndicators();
 
-    TagNumber->setText(QString::number(pos));
+    // Writing the number box runs its handler, as every write of it does; Qt
+    // raises nothing for an unchanged text, so that case calls it itself. While
+    // idle the handler then finds the reader one event short of the box and moves.
+    const QString number = QString::number(pos);
+    if (TagNumber->text() == number) {
+        RunGuarded("TagNumber_Change", [this] { TagNumber_Change(); });
+    } else {
+        TagNumber->setText(number);
+    }
     TagSlider->setValue(pos);
     Midifile1.SetCurrentEvent(pos);
     if (TagForward->isEnabled()) FocusStepForward();
