@@ -247,10 +247,11 @@ SmfSong SmfSong::Parse(QByteArray bytes)
     }
     if (song.division == 0) Fail(QStringLiteral("MIDI file header gives a time division of 0"), base + 12);
 
-    song.tracks.reserve(static_cast<std::size_t>(song.declaredTracks));
     bool tempoFound = false;
     TrackParser parser(data, song, tempoFound);
     std::size_t at = base + 8 + headerLength;
+    // A track chunk takes at least 8 bytes: the declared count alone may not size anything.
+    song.tracks.reserve(std::min(static_cast<std::size_t>(song.declaredTracks), (end - at) / 8));
     // Chunks past the declared track count, and bytes too few to be a chunk, are ignored.
     while (static_cast<int>(song.tracks.size()) < song.declaredTracks && end - at >= 8) {
         const std::uint64_t bodyEnd = std::uint64_t{at} + 8 + Be32(data + at + 4);
