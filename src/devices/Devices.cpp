@@ -91,11 +91,15 @@ void Form1::OpenOutput()
 void Form1::CloseOutput()
 {
     if (MIDIOutput1->OpenState() < 1) return;
-    if (MIDIOutput1->HasStereoVolume()) {
-        MIDIOutput1->SetVolume(SavedVolume);
-        MIDIOutput1->SetRightVolume(SavedRightVolume);
-    } else if (MIDIOutput1->HasVolume()) {
-        MIDIOutput1->SetVolume(SavedVolume);
+    // Nothing was saved from a device without capabilities: writing the saved values
+    // back would hand it another device's volume.
+    if (MIDIOutput1->Capabilities() != 0) {
+        if (MIDIOutput1->HasStereoVolume()) {
+            MIDIOutput1->SetVolume(SavedVolume);
+            MIDIOutput1->SetRightVolume(SavedRightVolume);
+        } else if (MIDIOutput1->HasVolume()) {
+            MIDIOutput1->SetVolume(SavedVolume);
+        }
     }
     MIDIOutput1->SetAction(ActionClose);
 }

@@ -18,8 +18,10 @@
 #include <QWheelEvent>
 #include <csignal>
 
+#include "ComponentError.h"
 #include "app/HelpViewer.h"
 #include "app/TerminationSignals.h"
+#include "app/WindowLook.h"
 #include "keyboard/PianoKeyboard.h"
 #include "midi/MIDIInput.h"
 #include "midi/MIDIOutput.h"
@@ -57,6 +59,7 @@ private slots:
     void dragAcceptsOneLocalMidiFile();
     void dropOpensTheFile();
     void helpOpensAtContents();
+    void iconFilesMatchTheDrawing();
     void missingHelpIsNotReported();
 };
 
@@ -241,6 +244,8 @@ void TestForm1::terminationSignalBecomesRequest()
         QCOMPARE(requested.front().front().toInt(), signalNumber);
     }
     // A second watcher does not take the signals from the first.
+    QTest::ignoreMessage(QtWarningMsg,
+                         "TerminationSignals: another instance already watches SIGINT and SIGTERM");
     TerminationSignals second;
     QVERIFY(!second.IsWatching());
 }
@@ -449,7 +454,8 @@ void TestForm1::dragAcceptsOneLocalMidiFile()
     data.setUrls(urls);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     enter.setAccepted(false);
-    QApplication::sendEvent(&h.form(), &enter);
+    // Straight to the window's handler: outside a real drag Qt routes no drop events.
+    static_cast<QObject&>(h.form()).event(&enter);
     QCOMPARE(enter.isAccepted(), accepted);
 }
 
@@ -464,7 +470,7 @@ void TestForm1::dropOpensTheFile()
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(path)});
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&h.form(), &drop);
+    static_cast<QObject&>(h.form()).event(&drop);
     QCOMPARE(h.form().Midifile1.FilePath(), path);
 }
 
@@ -494,6 +500,25 @@ void TestForm1::missingHelpIsNotReported()
     QVERIFY(h.messages.isEmpty());
     const auto* viewer = h.form().findChild<HelpViewer*>();
     QVERIFY(!viewer || !viewer->isVisible());
+}
+
+void TestForm1::iconFilesMatchTheDrawing()
+{
+    const QString folder = qEnvironmentVariable("VANTOR_SOURCE_DIR") + QStringLiteral("/resources/");
+    for (const int size : {16, 32, 48}) {
+        const QImage drawn = VantorIconImage(size).convertToFormat(QImage::Format_ARGB32);
+        const QImage file =
+            QImage(folder + QStringLiteral("vantor-%1.png").arg(size)).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(file.size(), QSize(size, size));
+        QVERIFY2(file == drawn,
+                 qPrintable(QStringLiteral("vantor-%1.png differs from the drawing").arg(size)));
+        // Not an empty picture: the corners are clear, the middle is not.
+        QCOMPARE(qAlpha(drawn.pixel(0, 0)), 0);
+        QCOMPARE(qAlpha(drawn.pixel(size / 2, size / 2)), 255);
+    }
+    const QList<QSize> sizes = VantorIcon().availableSizes();
+    for (const int size : {16, 32, 48})
+        QVERIFY(sizes.contains(QSize(size, size)));
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,5 +1,6 @@
 // Device lists, opening and closing the ports, Midi Reset and the instrument list.
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
