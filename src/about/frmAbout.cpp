@@ -78,6 +78,8 @@ void frmAbout::BuildControls()
     Text1->setGeometry(16, 14, 209, 103);
     Text1->setReadOnly(true);
     Text1->setPlainText(AboutText());
+    // Reachable by the mouse for copying; the keyboard starts on OK.
+    Text1->setFocusPolicy(Qt::ClickFocus);
 
     lblVersion = new QLabel(QStringLiteral("Version"), this);
     lblVersion->setObjectName(QStringLiteral("lblVersion"));
