@@ -2,10 +2,13 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QtDebug>
+#include <chrono>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "midi/backends/JackEnvironment.h"
 
@@ -34,6 +37,13 @@ std::vector<RtMidi::Api> CompiledApis()
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
     return apis;
+}
+
+// Without the sequencer device RtMidi's ALSA code prints to stderr before it
+// throws; there is nothing to list then, so it is not asked.
+bool Usable(RtMidi::Api api)
+{
+    return api != RtMidi::LINUX_ALSA || QFileInfo::exists(QStringLiteral("/dev/snd/seq"));
 }
 
 // RtMidi reports through this instead of printing or throwing once it is set.
@@ -68,6 +78,7 @@ template <class Port>
 std::unique_ptr<Port> Connect(RtMidi::Api api, ErrorLog& log)
 {
     KeepJackFromStartingServers();
+    if (!Usable(api)) return nullptr;
     try {
         auto port = std::make_unique<Port>(api, kClientName);
         port->setErrorCallback(&ErrorLog::Callback, &log);
@@ -131,6 +142,10 @@ std::unique_ptr<Port> OpenByName(const QString& listed, ErrorLog& log, const QSt
             throw DeviceError(PortErrorCode::DeviceBusy,
                               QStringLiteral("The MIDI %1 \"%2\" could not be opened: %3")
                                   .arg(kind, listed, error.value_or(QString())));
+        // A JACK connection takes effect at the start of a later process cycle and
+        // what is sent before is lost (the instrument chosen right after opening):
+        // wait two cycles of the longest usual period.
+        if (split->first == RtMidi::UNIX_JACK) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return port;
     }
     throw DeviceError(PortErrorCode::BadDeviceId, gone);
