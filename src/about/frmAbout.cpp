@@ -34,9 +34,9 @@ QString AboutText()
     return QStringLiteral(
         "Vantor Piano Tutor\n"
         "\n"
-        "A practice tool for learning piano pieces from MIDI files, note by note or chord by chord.\n"
-        "Made by the Vantor Piano Tutor team.\n"
-        "Questions and suggestions: the project's issue tracker.");
+        "Learn piano pieces from MIDI files.\n"
+        "By the Vantor Piano Tutor team.\n"
+        "Contact: the project's issue tracker.");
 }
 
 void ShowMessageBox(QWidget* parent, const QString& text)
