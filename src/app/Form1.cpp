@@ -13,7 +13,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -140,7 +139,8 @@ Form1::Form1(std::shared_ptr<DeviceProvider> devices, Form1Hooks hooks, QWidget*
     BuildMenus();
     ConnectHandlers();
     // Nothing in the window moves or grows: the window keeps its size.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // Fixed before the window exists, so no platform window has to be told later.
+    setFixedSize(sizeHint());
 }
 
 Form1::~Form1() = default;

@@ -295,6 +295,8 @@ void TestForm1::controlsSitAtTheirRectangles()
     Form1& form = h.form();
     QCOMPARE(form.centralWidget()->size(), QSize(866, 185));
     QCOMPARE(form.centralWidget()->y(), form.menuBar()->geometry().bottom() + 1);
+    QCOMPARE(form.size(), QSize(866, form.menuBar()->height() + 185));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
     QCOMPARE(form.windowTitle(), QStringLiteral("Vantor Piano Tutor"));
     QVERIFY(!form.windowIcon().isNull());
 

@@ -1,0 +1,55 @@
+// The program's own share of start-up, on memory devices (no driver, no
+// SoundFont): building the main window, and its load sequence up to the window
+// being shown. bench/startup measures the whole program under X with the real
+// devices.
+#include <QApplication>
+#include <QStyleFactory>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "app/Form1.h"
+#include "support/FormHarness.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    constexpr int Runs = 21;
+    std::vector<double> construct;
+    std::vector<double> load;
+    for (int run = 0; run < Runs; ++run) {
+        const auto start = Clock::now();
+        vantor::test::FormHarness harness;
+        const auto built = Clock::now();
+        harness.Load();
+        QApplication::processEvents();
+        const auto shown = Clock::now();
+        construct.push_back(Milliseconds(built - start));
+        load.push_back(Milliseconds(shown - built));
+    }
+    std::printf("form_construct_ms: %.2f\n", Median(construct));
+    std::printf("form_load_memory_devices_ms: %.2f\n", Median(load));
+    return 0;
+}
