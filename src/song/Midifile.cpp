@@ -6,6 +6,7 @@
 #include <bitset>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "ComponentError.h"
@@ -39,11 +40,12 @@ struct Midifile::Impl
     QString path;
     std::optional<SmfSong> song;
     // Per track: the events left after the filter, kept only where the filter removes something.
-    std::vector<std::vector<SmfEvent>> filtered;
+    std::vector<SmfEventTable> filtered;
     std::vector<bool> useFiltered;
     std::bitset<256> filter;
     int track = 0;
     int event = 1;
+    const SmfEventTable* table = nullptr;  // the current track's events as the filter leaves them
 
     void Drop()
     {
@@ -52,12 +54,13 @@ struct Midifile::Impl
         useFiltered.clear();
         track = 0;
         event = 1;
+        table = nullptr;
     }
 
-    void Load(QByteArray bytes)
+    void Load(std::span<const std::uint8_t> bytes)
     {
         Drop();
-        song = SmfSong::Parse(std::move(bytes));
+        song = SmfSong::Parse(bytes);
         track = song->tracks.empty() ? 0 : 1;
         filtered.resize(song->tracks.size());
         useFiltered.resize(song->tracks.size());
@@ -69,13 +72,16 @@ struct Midifile::Impl
         if (!song) return;
         for (std::size_t i = 0; i < song->tracks.size(); ++i) {
             const SmfTrackEvents& source = song->tracks[i];
-            std::vector<SmfEvent>& kept = filtered[i];
+            SmfEventTable& kept = filtered[i];
             kept.clear();
             useFiltered[i] = (source.statuses & filter).any();
             if (!useFiltered[i]) {
                 kept.shrink_to_fit();
                 continue;
             }
+            kept.reserve(static_cast<std::size_t>(
+                std::count_if(source.events.begin(), source.events.end(),
+                              [this](const SmfEvent& e) { return !filter.test(e.status); })));
             // A removed event's delta moves to the next kept event, so later timing stays put.
             std::uint64_t carried = 0;
             for (const SmfEvent& e : source.events) {
@@ -86,30 +92,28 @@ struct Midifile::Impl
                 carried = 0;
                 kept.push_back(copy);
             }
-            kept.shrink_to_fit();
         }
+        SelectTable();
         event = std::clamp(event, 1, std::max(1, EventCount()));
     }
 
-    const std::vector<SmfEvent>* Events() const
+    void SelectTable()
     {
-        if (!song || track == 0) return nullptr;
+        if (!song || track == 0) {
+            table = nullptr;
+            return;
+        }
         const auto index = static_cast<std::size_t>(track - 1);
-        return useFiltered[index] ? &filtered[index] : &song->tracks[index].events;
+        table = useFiltered[index] ? &filtered[index] : &song->tracks[index].events;
     }
 
-    int EventCount() const
-    {
-        const std::vector<SmfEvent>* events = Events();
-        return events ? static_cast<int>(events->size()) : 0;
-    }
+    int EventCount() const { return table ? static_cast<int>(table->size()) : 0; }
 
     const SmfEvent& Current() const
     {
-        const std::vector<SmfEvent>* events = Events();
-        if (!events) Fail(QStringLiteral("No MIDI file is loaded"));
-        if (events->empty()) Fail(QStringLiteral("Track %1 has no events").arg(track));
-        return (*events)[static_cast<std::size_t>(event - 1)];
+        if (!table) Fail(QStringLiteral("No MIDI file is loaded"));
+        if (table->empty()) Fail(QStringLiteral("Track %1 has no events").arg(track));
+        return (*table)[static_cast<std::size_t>(event - 1)];
     }
 };
 
@@ -130,27 +134,27 @@ void Midifile::SetFileAction(int action)
     if (!file.open(QIODevice::ReadOnly)) {
         Fail(QStringLiteral("Cannot open %1: %2").arg(impl_->path, file.errorString()));
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    // Read in one piece into memory that the parse can fault in cheaply.
+    const qint64 size = file.size();
+    if (file.isSequential() || size > std::numeric_limits<qint32>::max()) {
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            Fail(QStringLiteral("Cannot read %1: %2").arg(impl_->path, file.errorString()));
+        }
+        impl_->Load({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                     static_cast<std::size_t>(bytes.size())});
+        return;
+    }
+    std::vector<std::uint8_t, SmfTableAllocator<std::uint8_t>> bytes(static_cast<std::size_t>(size));
+    if (file.read(reinterpret_cast<char*>(bytes.data()), size) != size) {
         Fail(QStringLiteral("Cannot read %1: %2").arg(impl_->path, file.errorString()));
     }
-    try {
-        impl_->Load(std::move(bytes));
-    } catch (const ComponentError&) {
-        impl_->Drop();
-        throw;
-    }
+    impl_->Load(bytes);
 }
 
 void Midifile::LoadFromMemory(std::span<const std::uint8_t> bytes)
 {
-    try {
-        impl_->Load(
-            QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
-    } catch (const ComponentError&) {
-        impl_->Drop();
-        throw;
-    }
+    impl_->Load(bytes);
 }
 
 QString Midifile::FilePath() const
@@ -193,6 +197,7 @@ void Midifile::SetCurrentTrack(int track)
     }
     impl_->track = track;
     impl_->event = 1;
+    impl_->SelectTable();
 }
 
 int Midifile::EventCount() const
@@ -294,10 +299,11 @@ QByteArray Midifile::EventBytes() const
 std::size_t Midifile::MemoryBytes() const
 {
     if (!impl_->song) return 0;
-    std::size_t total = static_cast<std::size_t>(impl_->song->bytes.capacity());
+    std::size_t total =
+        impl_->song->pool.capacity() + impl_->song->tracks.capacity() * sizeof(SmfTrackEvents);
     for (const SmfTrackEvents& track : impl_->song->tracks)
         total += track.events.capacity() * sizeof(SmfEvent);
-    for (const std::vector<SmfEvent>& kept : impl_->filtered)
+    for (const SmfEventTable& kept : impl_->filtered)
         total += kept.capacity() * sizeof(SmfEvent);
     return total;
 }

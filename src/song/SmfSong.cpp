@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <cstring>
 
 #include "ComponentError.h"
 
@@ -90,7 +91,7 @@ public:
         track_ = track;
         cutByFile_ = declaredEnd > fileEnd;
         limit_ = cutByFile_ ? fileEnd : static_cast<std::size_t>(declaredEnd);
-        std::vector<SmfEvent>& events = out.events;
+        SmfEventTable& events = out.events;
         events.reserve((limit_ - start) / 3 + 1);  // dense notes under running status take 3 bytes each
 
         const std::uint8_t* d = data_;
@@ -128,18 +129,18 @@ public:
             } else if (status == kMeta) {
                 Need(p, 1, eventStart);
                 event.data1 = d[p++];
-                event.payload = static_cast<std::uint32_t>(p);
                 std::uint32_t length = 0;
                 p = Vlq(p, length, eventStart);
                 Need(p, length, eventStart);
+                event.payload = Keep(p, length);
                 if (event.data1 == kSetTempo) NoteTempo(p, length);
                 p += length;
                 ended = event.data1 == kEndOfTrack;
             } else if (status == 0xF0 || status == 0xF7) {
-                event.payload = static_cast<std::uint32_t>(p);
                 std::uint32_t length = 0;
                 p = Vlq(p, length, eventStart);
                 Need(p, length, eventStart);
+                event.payload = Keep(p, length);
                 p += length;
             } else {
                 FailInTrack(QStringLiteral("Status byte %1 has no place in a MIDI file").arg(Hex(status)),
@@ -148,7 +149,9 @@ public:
             out.statuses.set(status);
             events.push_back(event);
         }
-        if (events.capacity() - events.size() > events.size() / 4 + 16) events.shrink_to_fit();
+        // The reservation fits dense notes; pages past the end stay untouched, so
+        // only a gross overestimate (events with long payloads) is worth a copy.
+        if (events.capacity() - events.size() > events.size() / 2 + 16) events.shrink_to_fit();
         return ended;
     }
 
@@ -167,6 +170,17 @@ private:
         if (length == 0) Need(limit_, 1, eventStart);
         if (length > 4) FailInTrack(QStringLiteral("Variable-length number longer than 4 bytes"), track_, at);
         return at + static_cast<std::size_t>(length);
+    }
+
+    // Copies a payload into the pool and returns where it went.
+    std::uint32_t Keep(std::size_t at, std::uint32_t length)
+    {
+        std::vector<std::uint8_t>& pool = song_.pool;
+        const auto offset = static_cast<std::uint32_t>(pool.size());
+        const auto* size = reinterpret_cast<const std::uint8_t*>(&length);
+        pool.insert(pool.end(), size, size + sizeof length);
+        pool.insert(pool.end(), data_ + at, data_ + at + length);
+        return offset;
     }
 
     std::uint8_t DataByte(std::size_t at) const
@@ -213,13 +227,14 @@ int ReadVlq(const std::uint8_t* at, const std::uint8_t* end, std::uint32_t& valu
     return 5;
 }
 
-SmfSong SmfSong::Parse(QByteArray bytes)
+SmfSong SmfSong::Parse(std::span<const std::uint8_t> file)
 {
     SmfSong song;
-    song.bytes = std::move(bytes);
-    if (song.bytes.size() > 0x7FFFFFFF) Fail(QStringLiteral("File too large to be a MIDI file"), 0x7FFFFFFF);
-    const auto* data = reinterpret_cast<const std::uint8_t*>(song.bytes.constData());
-    const auto size = static_cast<std::size_t>(song.bytes.size());
+    // Keeps every offset, and the payload pool with its length prefixes, within 32 bits.
+    constexpr std::size_t kLargest = std::size_t{1} << 30;
+    if (file.size() > kLargest) Fail(QStringLiteral("File too large to be a MIDI file"), kLargest);
+    const std::uint8_t* data = file.data();
+    const std::size_t size = file.size();
 
     Region region{0, size};
     if (size >= 4 && IsId(data, "RIFF")) region = UnwrapRiff(data, size);
@@ -268,11 +283,9 @@ SmfSong SmfSong::Parse(QByteArray bytes)
 std::span<const std::uint8_t> SmfSong::Payload(const SmfEvent& event) const
 {
     if (event.status != 0xFF && event.status != 0xF0 && event.status != 0xF7) return {};
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    const std::uint8_t* end = data + bytes.size();
     std::uint32_t length = 0;
-    const int count = ReadVlq(data + event.payload, end, length);
-    return {data + event.payload + count, length};
+    std::memcpy(&length, pool.data() + event.payload, sizeof length);
+    return {pool.data() + event.payload + sizeof length, length};
 }
 
 }  // namespace vantor

@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QByteArray>
 #include <bitset>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "song/SmfMemory.h"
+
 namespace vantor {
 
 // One event of a track, kept small because a song may hold millions of them.
-// Meta and system-exclusive payloads stay in the song's byte buffer: `payload`
-// is the offset of their length quantity there (already validated at load).
+// Meta and system-exclusive payloads live in the song's pool: `payload` is the
+// offset there of their 4-byte length, which the payload bytes follow.
 struct SmfEvent
 {
     std::uint32_t delta = 0;
@@ -22,9 +23,11 @@ struct SmfEvent
 };
 static_assert(sizeof(SmfEvent) == 12);
 
+using SmfEventTable = std::vector<SmfEvent, SmfTableAllocator<SmfEvent>>;
+
 struct SmfTrackEvents
 {
-    std::vector<SmfEvent> events;
+    SmfEventTable events;
     std::bitset<256> statuses;  // which status bytes occur, so a filter can skip untouched tracks
 };
 
@@ -32,7 +35,7 @@ struct SmfTrackEvents
 // from the file; a malformed file throws ComponentError saying what and where.
 struct SmfSong
 {
-    QByteArray bytes;  // the whole file, RIFF wrapper included; payload offsets point into it
+    std::vector<std::uint8_t> pool;  // meta and system-exclusive payloads, each after its length
     int format = 0;
     int declaredTracks = 0;
     int rawDivision = 0;  // the header's unsigned 16-bit value
@@ -40,7 +43,7 @@ struct SmfSong
     int tempo = 500000;
     std::vector<SmfTrackEvents> tracks;
 
-    static SmfSong Parse(QByteArray bytes);
+    static SmfSong Parse(std::span<const std::uint8_t> file);
 
     // The payload of a meta or system-exclusive event (empty for channel messages).
     std::span<const std::uint8_t> Payload(const SmfEvent& event) const;
