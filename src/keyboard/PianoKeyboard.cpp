@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <string>
-#include <utility>
 
 #include "ComponentError.h"
 #include "keyboard/KeyboardGeometry.h"
@@ -36,19 +35,24 @@ PianoKeyboard::PianoKeyboard(QWidget* parent) : QWidget(parent)
 
 QRgb PianoKeyboard::RestingColour(int note)
 {
-    if (!geo::IsValidNote(note)) throw ComponentError("No key for MIDI note " + std::to_string(note));
+    (void)Index(note);  // a note off the keyboard has no key colour
     return geo::IsBlackNote(note) ? BlackKeyColour : WhiteKeyColour;
+}
+
+std::size_t PianoKeyboard::Index(int note)
+{
+    if (!geo::IsValidNote(note)) throw ComponentError("No key for MIDI note " + std::to_string(note));
+    return static_cast<std::size_t>(note - geo::LowestNote);
 }
 
 PianoKeyboard::Indicator& PianoKeyboard::At(int note)
 {
-    return const_cast<Indicator&>(std::as_const(*this).At(note));
+    return indicators_[Index(note)];
 }
 
 const PianoKeyboard::Indicator& PianoKeyboard::At(int note) const
 {
-    if (!geo::IsValidNote(note)) throw ComponentError("No key for MIDI note " + std::to_string(note));
-    return indicators_[static_cast<std::size_t>(note - geo::LowestNote)];
+    return indicators_[Index(note)];
 }
 
 void PianoKeyboard::Show(int note, QRgb colour)
@@ -58,7 +62,7 @@ void PianoKeyboard::Show(int note, QRgb colour)
     indicator.shown = colour;
     // Hidden squares are drawn once, when they are shown again.
     if (!indicatorsVisible_) return;
-    const auto index = static_cast<std::size_t>(note - geo::LowestNote);
+    const std::size_t index = Index(note);
     if (scheduled_.test(index)) return;
     scheduled_.set(index);
     update(Local(geo::IndicatorRect(note)));

@@ -60,6 +60,8 @@ private:
         bool lit = false;
     };
 
+    // Key index of a note; throws for a note off the keyboard.
+    static std::size_t Index(int note);
     Indicator& At(int note);
     const Indicator& At(int note) const;
     // Sets what an indicator shows and schedules its square for the next paint.
