@@ -65,12 +65,11 @@ QByteArray SmfDump(Midifile& song)
             song.SetCurrentEvent(e);
             const int status = song.EventStatus();
             const int data1 = song.EventData1();
-            const bool sysex = status == 0xF0 || status == 0xF7;
             out += track;
             AppendField(out, e);
             AppendField(out, song.EventDelta());
             AppendField(out, status);
-            AppendField(out, sysex ? 0 : data1);
+            AppendField(out, data1);  // the reader gives 0 for system exclusive
             AppendField(out, song.EventData2());
             if (status == 0xFF && data1 >= 1 && data1 <= 7) {
                 out += '\t';

@@ -600,7 +600,8 @@ void TestMidifile::openFromDisk()
 
 void TestMidifile::millionEventTrack()
 {
-    constexpr int kNotes = 1'000'000;
+    // Large enough that the tables and the file buffer take the huge-page path.
+    constexpr int kNotes = 1'500'000;
     QByteArray body = Bytes({0x00, 0x90, 0, 1});
     body.reserve(kNotes * 3 + 8);
     for (int i = 1; i < kNotes; ++i) {
@@ -608,17 +609,29 @@ void TestMidifile::millionEventTrack()
         body += static_cast<char>(i % 128);
         body += static_cast<char>(1 + i % 127);
     }
-    body += kEnd;
+    body += Bytes({0x00, 0xC0, 0x05}) + kEnd;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
     Midifile song;
-    song.LoadFromMemory(Span(Header(0, 1, 96) + Chunk("MTrk", body)));
+    song.SetFilePath(
+        SmfWriter::WriteFile(dir, QStringLiteral("long.mid"), Header(0, 1, 96) + Chunk("MTrk", body)));
+    song.SetFileAction(vantor::FileActionOpen);
     song.SetCurrentTrack(1);
-    QCOMPARE(song.EventCount(), kNotes + 1);
+    QCOMPARE(song.EventCount(), kNotes + 2);
     song.SetCurrentEvent(kNotes);
     QCOMPARE(song.EventData1(), (kNotes - 1) % 128);
     QCOMPARE(song.EventData2(), 1 + (kNotes - 1) % 127);
     QCOMPARE(song.EventStatus(), 0x90);
-    song.SetCurrentEvent(QStringLiteral("1000001"));
+    song.SetCurrentEvent(QStringLiteral("1500002"));
     QCOMPARE(song.EventStatus(), 255);
+    QVERIFY(song.MemoryBytes() / static_cast<std::size_t>(song.EventCount()) <= 32);
+
+    song.SetFilter(192, true);
+    QCOMPARE(song.EventCount(), kNotes + 1);
+    QCOMPARE(song.CurrentEvent(), kNotes + 1);
+    QCOMPARE(song.EventStatus(), 255);
+    song.SetCurrentEvent(1);
+    QCOMPARE(song.EventData2(), 1);
     QVERIFY(song.MemoryBytes() / static_cast<std::size_t>(song.EventCount()) <= 32);
 }
 
