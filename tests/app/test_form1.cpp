@@ -51,6 +51,7 @@ private slots:
     void controlsSitAtTheirRectangles();
     void transportButtonsShowSymbolsOnly();
     void captionsFitTheirControls();
+    void fallbackFontIsTheLargestThatFits();
     void tabOrderFollowsTheLayout();
     void menusAreExact();
     void closedListsIgnoreTheWheel();
@@ -350,6 +351,28 @@ void TestForm1::captionsFitTheirControls()
         QVERIFY2(list.horizontalAdvance(form.ProgramList->itemText(i)) < form.ProgramList->width() - 20,
                  qPrintable(form.ProgramList->itemText(i)));
     QVERIFY(form.Label1->font().pixelSize() >= 8 || form.Label1->font().pointSizeF() >= 6);
+}
+
+void TestForm1::fallbackFontIsTheLargestThatFits()
+{
+    // The fallback where Tahoma is missing: the platform's sans-serif, shrunk until it fits.
+    QFont sans(QStringLiteral("DejaVu Sans"));
+    const auto width = [&sans](int pixels, const QString& text) {
+        QFont font(sans);
+        font.setPixelSize(pixels);
+        return QFontMetrics(font).horizontalAdvance(text);
+    };
+    const QString caption = QStringLiteral("Program");
+    const std::vector<CaptionRoom> roomy = {{caption, 200}};
+    QCOMPARE(FittingPixelSize(sans, roomy), 11);
+
+    const std::vector<CaptionRoom> tight = {{caption, width(9, caption)}, {QStringLiteral("x"), 100}};
+    const int size = FittingPixelSize(sans, tight);
+    QVERIFY(width(size, caption) <= tight[0].width);
+    QVERIFY(width(size + 1, caption) > tight[0].width);
+
+    const std::vector<CaptionRoom> hopeless = {{caption, 3}};
+    QCOMPARE(FittingPixelSize(sans, hopeless), 8);
 }
 
 void TestForm1::tabOrderFollowsTheLayout()
