@@ -12,23 +12,25 @@ namespace vantor {
 void Form1::PlayCurrentEvent(bool sound)
 {
     if (sound) OpenOutput();
+    // Nothing moves the reader inside this call, so each field is read once.
+    const int status = Midifile1.EventStatus();
+    const int velocity = Midifile1.EventData2();
+    const bool noteOn = IsNoteOn(status, velocity);
     // Only note messages are sent: a controller or pitch bend passed on a backward
     // walk would be replayed in reverse and leave the sound in the wrong state.
-    bool note = false;
-    if (IsNoteOn(Midifile1.EventStatus(), Midifile1.EventData2())) {
-        const int key = Midifile1.EventData1();
-        if (HasKey(key)) LightKey(key);
-        note = true;
+    if (!noteOn && !IsNoteOff(status, velocity)) return;
+    const int note = Midifile1.EventData1();
+    if (HasKey(note)) {
+        if (noteOn) {
+            LightKey(note);
+        } else {
+            UnlightKey(note);
+        }
     }
-    if (IsNoteOff(Midifile1.EventStatus(), Midifile1.EventData2())) {
-        const int key = Midifile1.EventData1();
-        if (HasKey(key)) UnlightKey(key);
-        note = true;
-    }
-    if (sound && note) {
-        MIDIOutput1->SetStatus(Midifile1.EventStatus());
-        MIDIOutput1->SetData1(Midifile1.EventData1());
-        MIDIOutput1->SetData2(Midifile1.EventData2());
+    if (sound) {
+        MIDIOutput1->SetStatus(status);
+        MIDIOutput1->SetData1(note);
+        MIDIOutput1->SetData2(velocity);
         MIDIOutput1->SetAction(ActionSendMessage);
     }
 }

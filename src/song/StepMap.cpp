@@ -22,10 +22,10 @@ NoteKind KindAt(Midifile& reader, int index)
 {
     reader.SetCurrentEvent(index);
     const int status = reader.EventStatus();
-    const int velocity = reader.EventData2();
-    if (IsNoteOn(status, velocity)) return NoteKind::On;
-    if (IsNoteOff(status, velocity)) return NoteKind::Off;
-    return NoteKind::Other;
+    // Only note messages need their velocity read.
+    if ((status & 0xF0) == 0x80) return NoteKind::Off;
+    if ((status & 0xF0) != 0x90) return NoteKind::Other;
+    return IsNoteOn(status, reader.EventData2()) ? NoteKind::On : NoteKind::Off;
 }
 
 }  // namespace
@@ -37,22 +37,25 @@ void MarkStepMap(Midifile& reader, std::span<std::int16_t> map)
         throw ComponentError("The step map does not match the track's " + std::to_string(count) + " events");
     }
     int c = 1;
+    bool atNoteOn = false;  // Follow stopped on a note-on that Search need not read again
     while (c < count) {
         // Search: the next note-on starts a chord.
         for (;;) {
-            if (KindAt(reader, c) == NoteKind::On) {
+            if (atNoteOn || KindAt(reader, c) == NoteKind::On) {
                 map[c] = StepNoteOn;
                 break;
             }
             if (c == count) break;
             ++c;
         }
+        atNoteOn = false;
         // Follow: the first note event after it either extends the chord or ends it.
         while (c != count) {
             ++c;
             const NoteKind kind = KindAt(reader, c);
             if (kind == NoteKind::On) {
                 map[c] = StepNoteOn;
+                atNoteOn = true;
                 break;
             }
             if (kind == NoteKind::Off) {
