@@ -9,6 +9,7 @@
 #include "app/Form1.h"
 #include "keyboard/PianoKeyboard.h"
 #include "midi/MIDIOutput.h"
+#include "midi/NoteTag.h"
 #include "song/NoteKind.h"
 #include "support/FormHarness.h"
 #include "support/SmfWriter.h"
@@ -102,6 +103,7 @@ private slots:
     void number_box_and_slider_are_ignored_while_playing();
     void a_stop_inside_the_queueing_yield_starts_nothing();
     void opening_another_file_while_playing_stops_first();
+    void a_track_beyond_the_tag_range_is_refused();
 
 private:
     std::unique_ptr<FormHarness> harness_;
@@ -437,6 +439,33 @@ void PlaybackTest::opening_another_file_while_playing_stops_first()
     // The old queue reports nothing more: no position moves, no resets.
     QVERIFY(devices().SentMessages().empty());
     VerifyIdleAt(form(), 1);
+}
+
+void PlaybackTest::a_track_beyond_the_tag_range_is_refused()
+{
+    // One event more than a tag can carry: running-status note-ons and note-offs
+    // at delta 0, then the end of track.
+    constexpr int Events = MaxTaggedEvent + 1;
+    QByteArray body;
+    body.reserve(Events * 3 + 16);
+    body.append("\x00\x90\x3C\x40", 4);
+    for (int i = 2; i < Events; ++i)
+        body.append(i % 2 == 0 ? "\x00\x3C\x00" : "\x00\x3C\x40", 3);
+    body.append("\x00\xFF\x2F\x00", 4);
+    const QByteArray file = "MThd" + SmfWriter::Be32(6) + SmfWriter::Be16(0) + SmfWriter::Be16(1) +
+                            SmfWriter::Be16(Division) + "MTrk" + SmfWriter::Be32(body.size()) + body;
+    harness_->Open(file);
+    QCOMPARE(form().Midifile1.EventCount(), Events);
+    const auto reset = ResetMessages();
+
+    form().CmdPlay->click();
+    QCOMPARE(harness_->messages.size(), 1);
+    QVERIFY2(harness_->messages.front().contains(QString::number(MaxTaggedEvent)),
+             qPrintable(harness_->messages.front()));
+    VerifyIdleAt(form(), 1);
+    QCOMPARE(devices().SentMessages(), reset);
+    QTest::qWait(50);
+    QCOMPARE(devices().SentMessages(), reset);
 }
 
 QTEST_MAIN(PlaybackTest)
