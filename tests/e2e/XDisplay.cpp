@@ -125,9 +125,14 @@ void XDisplay::Focus(const QString& window) const
 
 void XDisplay::Click(QPoint screen) const
 {
-    Run(QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(screen.x()),
-         QString::number(screen.y()), QStringLiteral("click"), QStringLiteral("1")});
+    // At a human pace: the pointer rests on the control before the button goes
+    // down, and the button stays down a moment.
+    Run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--sync"),
+                                    QString::number(screen.x()), QString::number(screen.y())});
+    QThread::msleep(150);
+    Run(QStringLiteral("xdotool"), {QStringLiteral("mousedown"), QStringLiteral("1")});
+    QThread::msleep(80);
+    Run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
 }
 
 void XDisplay::ParkPointer() const
