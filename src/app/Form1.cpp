@@ -143,7 +143,14 @@ Form1::Form1(std::shared_ptr<DeviceProvider> devices, Form1Hooks hooks, QWidget*
     setFixedSize(sizeHint());
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The ports outlive this object's members (Qt deletes children last): nothing
+    // they report while closing may reach the half-destroyed window.
+    closing_ = true;
+    MIDIOutput1->disconnect(this);
+    MIDIInput1->disconnect(this);
+}
 
 void Form1::BuildLayout()
 {
