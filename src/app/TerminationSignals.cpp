@@ -4,6 +4,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <iterator>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QSocketNotifier>
