@@ -85,6 +85,7 @@ private slots:
     void shorterTrackAfterALatePosition();
     void selectingTwiceIsLikeOnce();
     void dropOpensTheFile();
+    void openWhilePlayingStopsFirst();
 };
 
 void TestOpenFile::singleTrackFile()
@@ -373,6 +374,29 @@ void TestOpenFile::dropOpensTheFile()
     static_cast<QObject&>(h.form()).event(&drop);
     QCOMPARE(h.form().Midifile1.FilePath(), path);
     QCOMPARE(Entries(h.form()), (QStringList{"Right hand", "Track 3"}));
+    CheckSelectedAtStart(h);
+    CheckButtonsAfterOpen(h);
+}
+
+void TestOpenFile::openWhilePlayingStopsFirst()
+{
+    SmfWriter w(0, 96);
+    SmfTrack& t = w.AddTrack();
+    for (int i = 0; i < 40; ++i)
+        t.NoteOn(6, 0, 60 + i % 12, 90).NoteOff(6, 0, 60 + i % 12);  // a note every ~60 ms
+    FormHarness h;
+    LoadAndShow(h);
+    h.Open(w.Bytes());
+    Form1& f = h.form();
+    f.CmdPlay_Click();
+    QVERIFY(f.CmdStop->isEnabled());
+    QTRY_VERIFY(f.TagNumber->text().toInt() > 2);  // playback shows its progress
+
+    h.Open(ThreeTracks());
+    QVERIFY(!f.CmdStop->isEnabled());
+    TakeSent(h);
+    QTest::qWait(300);  // the old queue would have played several notes by now
+    QCOMPARE(TakeSent(h), QStringList{});
     CheckSelectedAtStart(h);
     CheckButtonsAfterOpen(h);
 }
