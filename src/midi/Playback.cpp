@@ -52,7 +52,6 @@ void Form1::QueueTrack()
     YieldOnce();
     if (!CmdStop->isEnabled() || IsClosing()) return;
     MIDIOutput1->SetAction(ActionClearQueue);
-    const BusyCursor busy;
 
     const std::int32_t start = Midifile1.CurrentEvent();
     const std::int32_t last = Midifile1.EventCount();
@@ -61,6 +60,7 @@ void Form1::QueueTrack()
         StopPlayback();
         return;
     }
+    const BusyCursor busy;
     // 64 bits: a long track of long deltas may pass the 32-bit range.
     std::int64_t total = 0;
     for (std::int32_t i = start; i <= last; ++i) {
