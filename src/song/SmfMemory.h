@@ -30,24 +30,27 @@ public:
 
     T* allocate(std::size_t n)
     {
-        if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
-        const std::size_t bytes = n * sizeof(T);
-        if (!Huge(bytes)) return std::allocator<T>().allocate(n);
-        void* memory = std::aligned_alloc(kHugePage, RoundUp(bytes));
-        if (memory == nullptr) throw std::bad_alloc();
 #if defined(__linux__)
-        ::madvise(memory, RoundUp(bytes), MADV_HUGEPAGE);  // advice only: failure leaves ordinary pages
+        if (Huge(n)) {
+            const std::size_t bytes = RoundUp(n * sizeof(T));
+            void* memory = std::aligned_alloc(kHugePage, bytes);
+            if (memory == nullptr) throw std::bad_alloc();
+            ::madvise(memory, bytes, MADV_HUGEPAGE);  // advice only: on failure the pages are ordinary
+            return static_cast<T*>(memory);
+        }
 #endif
-        return static_cast<T*>(memory);
+        return std::allocator<T>().allocate(n);
     }
 
     void deallocate(T* memory, std::size_t n) noexcept
     {
-        if (!Huge(n * sizeof(T))) {
-            std::allocator<T>().deallocate(memory, n);
-        } else {
+#if defined(__linux__)
+        if (Huge(n)) {
             std::free(memory);
+            return;
         }
+#endif
+        std::allocator<T>().deallocate(memory, n);
     }
 
     template <typename U>
@@ -58,16 +61,10 @@ public:
 
 private:
     static constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    static constexpr std::size_t kSmallPage = 4096;
 
-    static bool Huge(std::size_t bytes)
+    static bool Huge(std::size_t n)
     {
-#if defined(__linux__)
-        return bytes >= 2 * kHugePage;
-#else
-        (void)bytes;
-        return false;
-#endif
+        return n <= std::size_t(-1) / sizeof(T) && n * sizeof(T) >= 2 * kHugePage;
     }
     // aligned_alloc wants a multiple of the alignment; the tail past the last
     // whole huge page is never touched unless used, so it costs no memory.
