@@ -35,6 +35,18 @@ public:
         in_.openVirtualPort("in");
         out_.openVirtualPort("out");
     }
+    // One port after the other, each given time to settle: libjack can crash in its
+    // notification thread when a port goes while another change is still being announced.
+    ~Probe()
+    {
+        in_.cancelCallback();
+        in_.closePort();
+        QTest::qSleep(50);
+        out_.closePort();
+        QTest::qSleep(50);
+    }
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
     std::vector<Bytes> Received()
     {
         const std::lock_guard lock(mutex_);

@@ -133,12 +133,41 @@ private slots:
     void damagedSoundFontIsRefused()
     {
         QTemporaryDir dir;
-        QFile file(dir.filePath("broken.sf2"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("RIFF\x04\x00\x00\x00sfbk");
-        file.close();
-        QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(file.fileName()));
+        QFile broken(dir.filePath("broken.sf2"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("RIFF\x04\x00\x00\x00sfbk", 12);
+        broken.close();
+        QFile text(dir.filePath("notes.sf2"));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("these are no samples");
+        text.close();
+        QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(broken.fileName()));
+        QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(text.fileName()));
+        QVERIFY_THROWS_EXCEPTION(
+            DeviceError, BuiltInSynth::OpenOffline(text.fileName(), BuiltInSynth::Loading::InBackground));
         QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(dir.filePath("absent.sf2")));
+
+        // Damage that only shows while loading: the next send reports it.
+        auto synth = BuiltInSynth::OpenOffline(broken.fileName(), BuiltInSynth::Loading::InBackground);
+        QVERIFY(!synth->WaitUntilLoaded());
+        QVERIFY_THROWS_EXCEPTION(DeviceError, synth->Send({0x90, 60, 100}));
+    }
+
+    void messagesSentWhileLoadingArePlayedOnceLoaded()
+    {
+        auto synth = BuiltInSynth::OpenOffline(soundFont_, BuiltInSynth::Loading::InBackground);
+        synth->Send({0xC0, 40, 0});
+        synth->Send({0x90, 67, 110});
+        QVERIFY(synth->WaitUntilLoaded());
+        QVERIFY(RenderRms(*synth, 300) > 1e-3);
+        synth->Send({0x80, 67, 0});
+        RenderRms(*synth, 2500);
+        QCOMPARE(RenderRms(*synth, 100), 0.0);
+
+        // Closed while still loading: nothing may be left running.
+        auto closedEarly = BuiltInSynth::OpenOffline(soundFont_, BuiltInSynth::Loading::InBackground);
+        closedEarly->Send({0x90, 60, 100});
+        closedEarly.reset();
     }
 
     // The test machines have no sound card and no sound server: every audio output

@@ -146,34 +146,84 @@ std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> LowLatencySe
 
 }  // namespace
 
-BuiltInSynth::BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver)
-    : handles_(std::move(handles)), soundFont_(std::move(soundFont)), driverName_(std::move(driver))
-{
-}
-
-BuiltInSynth::~BuiltInSynth() = default;
-
 namespace {
 
-fluid_synth_t* NewSynthWithFont(fluid_settings_t* settings, const QString& soundFont)
+// Messages kept while the SoundFont loads; a flood beyond this is dropped.
+constexpr std::size_t kMaxWaiting = 1 << 16;
+
+// A file that is no SoundFont at all is refused at once, before the output opens;
+// a damaged one only shows while it loads.
+bool LooksLikeSoundFont(const QString& path)
 {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray head = file.read(12);
+    return head.size() == 12 && head.startsWith("RIFF") && head.mid(8, 4) == "sfbk";
+}
+
+QString DamagedSoundFontText(const QString& soundFont)
+{
+    return QStringLiteral(
+               "The SoundFont %1 could not be loaded: it is damaged or no SoundFont. Replace it with a "
+               "working General MIDI .sf2 file (on Debian and Ubuntu: sudo apt install --reinstall "
+               "timgm6mb-soundfont).")
+        .arg(QDir::toNativeSeparators(soundFont));
+}
+
+fluid_synth_t* NewSynth(fluid_settings_t* settings, const QString& soundFont)
+{
+    if (!QFileInfo(soundFont).isFile())
+        throw DeviceError(PortErrorCode::NoDriver, NoSoundFontText({QFileInfo(soundFont).absolutePath()}));
+    if (!LooksLikeSoundFont(soundFont))
+        throw DeviceError(PortErrorCode::InvalidParameter, DamagedSoundFontText(soundFont));
     fluid_synth_t* synth = new_fluid_synth(settings);
     if (!synth)
         throw DeviceError(PortErrorCode::NoMemory, QStringLiteral("The synthesizer could not start."));
     fluid_synth_set_gain(synth, static_cast<float>(kFullGain * kStartVolume / kMaxVolume));
-    if (fluid_synth_sfload(synth, QFile::encodeName(soundFont).constData(), 1) == FLUID_FAILED) {
-        delete_fluid_synth(synth);
-        throw DeviceError(
-            PortErrorCode::InvalidParameter,
-            QStringLiteral("The SoundFont %1 could not be loaded: it is damaged or no SoundFont. "
-                           "Replace it with a working General MIDI .sf2 file (on Debian and Ubuntu: "
-                           "sudo apt install --reinstall timgm6mb-soundfont).")
-                .arg(QDir::toNativeSeparators(soundFont)));
-    }
     return synth;
 }
 
 }  // namespace
+
+BuiltInSynth::BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver,
+                           Loading loading)
+    : handles_(std::move(handles)), soundFont_(std::move(soundFont)), driverName_(std::move(driver))
+{
+    if (loading == Loading::Now)
+        Load();
+    else
+        loader_ = std::thread(&BuiltInSynth::Load, this);
+}
+
+BuiltInSynth::~BuiltInSynth()
+{
+    // FluidSynth cannot cancel a load; the synth must outlive it.
+    if (loader_.joinable()) loader_.join();
+}
+
+void BuiltInSynth::Load()
+{
+    const bool loaded =
+        fluid_synth_sfload(handles_->synth, QFile::encodeName(soundFont_).constData(), 1) != FLUID_FAILED;
+    const std::lock_guard lock(loadLock_);
+    if (loaded) {
+        for (const ShortMessage& message : waiting_)
+            Dispatch(message);
+        state_.store(State::Ready, std::memory_order_release);
+    } else {
+        loadError_ = DamagedSoundFontText(soundFont_);
+        state_.store(State::Failed, std::memory_order_release);
+    }
+    waiting_ = {};
+    loaded_.notify_all();
+}
+
+bool BuiltInSynth::WaitUntilLoaded()
+{
+    std::unique_lock lock(loadLock_);
+    loaded_.wait(lock, [this] { return state_.load() != State::Loading; });
+    return state_.load() == State::Ready;
+}
 
 std::unique_ptr<BuiltInSynth> BuiltInSynth::Open(const QStringList& soundFontFolders)
 {
@@ -183,7 +233,7 @@ std::unique_ptr<BuiltInSynth> BuiltInSynth::Open(const QStringList& soundFontFol
     auto settings = LowLatencySettings();
     auto handles = std::make_unique<Handles>();
     handles->settings = settings.release();
-    handles->synth = NewSynthWithFont(handles->settings, soundFont);
+    handles->synth = NewSynth(handles->settings, soundFont);
 
     QStringList tried;
     for (const char* name : kAudioDrivers) {
@@ -192,32 +242,51 @@ std::unique_ptr<BuiltInSynth> BuiltInSynth::Open(const QStringList& soundFontFol
         fluid_settings_setstr(handles->settings, "audio.driver", name);
         handles->driver = new_fluid_audio_driver(handles->settings, handles->synth);
         if (handles->driver)
-            return std::unique_ptr<BuiltInSynth>(
-                new BuiltInSynth(std::move(handles), soundFont, QString::fromLatin1(name)));
+            return std::unique_ptr<BuiltInSynth>(new BuiltInSynth(
+                std::move(handles), soundFont, QString::fromLatin1(name), Loading::InBackground));
     }
     throw DeviceError(
         PortErrorCode::NoDriver,
-        QStringLiteral("The built-in synthesizer found no audio output (tried %1). Check that a sound "
-                       "device is connected, switched on and not held by another program, and that "
-                       "the sound server is running; or choose a MIDI output device instead.")
+        QStringLiteral("The built-in synthesizer found no audio output (tried %1). Check that a "
+                       "sound device is connected, switched on and not held by another program, "
+                       "and that the sound server is running; or choose a MIDI output device "
+                       "instead.")
             .arg(tried.join(QStringLiteral(", "))));
 }
 
-std::unique_ptr<BuiltInSynth> BuiltInSynth::OpenOffline(const QString& soundFont)
+std::unique_ptr<BuiltInSynth> BuiltInSynth::OpenOffline(const QString& soundFont, Loading loading)
 {
-    if (!QFileInfo(soundFont).isFile())
-        throw DeviceError(PortErrorCode::NoDriver, NoSoundFontText({QFileInfo(soundFont).absolutePath()}));
     auto settings = LowLatencySettings();
     // Effects off, so silence is exactly zero and a test can tell when sound has ended.
     fluid_settings_setint(settings.get(), "synth.reverb.active", 0);
     fluid_settings_setint(settings.get(), "synth.chorus.active", 0);
     auto handles = std::make_unique<Handles>();
     handles->settings = settings.release();
-    handles->synth = NewSynthWithFont(handles->settings, soundFont);
-    return std::unique_ptr<BuiltInSynth>(new BuiltInSynth(std::move(handles), soundFont, {}));
+    handles->synth = NewSynth(handles->settings, soundFont);
+    std::unique_ptr<BuiltInSynth> synth(new BuiltInSynth(std::move(handles), soundFont, {}, loading));
+    if (loading == Loading::Now && !synth->WaitUntilLoaded())
+        throw DeviceError(PortErrorCode::InvalidParameter, DamagedSoundFontText(soundFont));
+    return synth;
 }
 
 void BuiltInSynth::Send(const ShortMessage& message)
+{
+    if (state_.load(std::memory_order_acquire) != State::Ready) {
+        const std::lock_guard lock(loadLock_);
+        switch (state_.load()) {
+            case State::Loading:
+                if (waiting_.size() < kMaxWaiting) waiting_.push_back(message);
+                return;
+            case State::Failed:
+                throw DeviceError(PortErrorCode::InvalidParameter, loadError_);
+            case State::Ready:
+                break;
+        }
+    }
+    Dispatch(message);
+}
+
+void BuiltInSynth::Dispatch(const ShortMessage& message)
 {
     fluid_synth_t* synth = handles_->synth;
     const int channel = message.status & 0x0F;

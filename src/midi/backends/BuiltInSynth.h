@@ -2,8 +2,13 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <thread>
+#include <vector>
 
 #include "midi/backends/MidiDevice.h"
 
@@ -14,9 +19,21 @@ void RouteFluidSynthLog();
 
 // The built-in synthesizer: FluidSynth playing a General MIDI SoundFont. Its
 // volume is the synthesizer's master gain, 0..0xFFFF for silence..full gain.
+//
+// Loading a SoundFont takes from 30 ms (TimGM6mb) to a second (FluidR3_GM), so
+// Open returns once the audio output runs and loads it on a thread of its own.
+// Messages sent meanwhile are kept and played, in order, as soon as it is
+// loaded; should the load fail, the next send throws DeviceError and the port
+// closes with an Error that says so.
 class BuiltInSynth : public OutputDevice
 {
 public:
+    enum class Loading
+    {
+        Now,
+        InBackground
+    };
+
     static QString ProductName() { return QStringLiteral("Built-in Synthesizer"); }
 
     // The folders searched for a SoundFont: beside the program first, then the system's.
@@ -28,7 +45,8 @@ public:
     // with what the user can do when there is no SoundFont or no audio output.
     static std::unique_ptr<BuiltInSynth> Open(const QStringList& soundFontFolders = SoundFontFolders());
     // A synthesizer with no audio output, rendered by the caller (tests, measurements).
-    static std::unique_ptr<BuiltInSynth> OpenOffline(const QString& soundFont);
+    static std::unique_ptr<BuiltInSynth> OpenOffline(const QString& soundFont,
+                                                     Loading loading = Loading::Now);
 
     ~BuiltInSynth() override;
     BuiltInSynth(const BuiltInSynth&) = delete;
@@ -40,6 +58,9 @@ public:
     std::int32_t Volume() const override;
     void SetVolume(std::int32_t volume) override;
 
+    // Blocks until the SoundFont is loaded; false when loading it failed.
+    bool WaitUntilLoaded();
+
     // Offline only: renders the next frames into the two channels (equal sizes).
     void Render(std::span<float> left, std::span<float> right);
     QString SoundFont() const { return soundFont_; }
@@ -47,11 +68,26 @@ public:
 
 private:
     struct Handles;
-    explicit BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver);
+    enum class State
+    {
+        Loading,
+        Ready,
+        Failed
+    };
+    BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver, Loading loading);
+    void Load();
+    void Dispatch(const ShortMessage& message);
 
     std::unique_ptr<Handles> handles_;
     QString soundFont_;
     QString driverName_;
+
+    std::atomic<State> state_{State::Loading};
+    std::mutex loadLock_;  // guards waiting_ and loadError_ until the state is Ready
+    std::condition_variable loaded_;
+    std::vector<ShortMessage> waiting_;
+    QString loadError_;
+    std::thread loader_;
 };
 
 }  // namespace vantor
