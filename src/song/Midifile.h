@@ -31,6 +31,8 @@ public:
     // FileActionOpen reads the file at FilePath(); FileActionClose drops the loaded song.
     void SetFileAction(int action);
     // Parses a file already in memory (what FileActionOpen does after reading the file).
+    // A malformed file throws ComponentError saying what is wrong at which byte and
+    // leaves no song loaded.
     void LoadFromMemory(std::span<const std::uint8_t> bytes);
 
     QString FilePath() const;
@@ -52,9 +54,13 @@ public:
     int EventData1() const;   // note number; meta type for a meta event
     int EventData2() const;   // velocity; 0 where the message has no second data byte
     int EventDelta() const;   // ticks since the previous event of the track
+    // A meta event's data as text: UTF-8 where the bytes are valid UTF-8, else
+    // Latin-1, trailing NULs dropped. Empty for other events.
     QString EventText() const;
 
-    // Events of exactly this status byte are left out of the event lists while on.
+    // Events of exactly this status byte are left out of the event lists while on,
+    // for the loaded song and every later one; a left-out event's delta goes to the
+    // next event kept, so timing is unchanged.
     void SetFilter(int status, bool on);
     bool Filter(int status) const;
 
@@ -63,7 +69,7 @@ public:
     int HeaderTrackCount() const;     // as declared; TrackCount() counts the track chunks found
     int HeaderDivision() const;       // the raw unsigned 16-bit value (32768 and above: SMPTE)
     QByteArray EventBytes() const;    // payload of a meta or system-exclusive event, empty otherwise
-    std::size_t MemoryBytes() const;  // memory held by the loaded song, file bytes included
+    std::size_t MemoryBytes() const;  // memory held by the loaded song's tables and payloads
 
 private:
     struct Impl;
