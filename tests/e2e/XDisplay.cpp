@@ -85,13 +85,23 @@ QString XDisplay::Run(const QString& program, const QStringList& arguments, int 
 
 QStringList XDisplay::Windows(const QString& namePattern) const
 {
+    return Search({QStringLiteral("--name"), namePattern});
+}
+
+QStringList XDisplay::WindowsOf(qint64 pid) const
+{
+    return Search({QStringLiteral("--pid"), QString::number(pid)});
+}
+
+QStringList XDisplay::Search(const QStringList& criteria) const
+{
     // xdotool search exits with 1 when nothing matches: that is an empty answer here.
     QProcess tool;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), name_);
     tool.setProcessEnvironment(environment);
-    tool.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                           QStringLiteral("--name"), namePattern});
+    tool.start(QStringLiteral("xdotool"),
+               QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + criteria);
     if (!tool.waitForFinished(10000)) {
         tool.kill();
         tool.waitForFinished(1000);

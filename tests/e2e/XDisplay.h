@@ -27,6 +27,8 @@ public:
 
     // Visible windows whose name matches the regular expression, as xdotool ids.
     QStringList Windows(const QString& namePattern) const;
+    // Visible windows of a process (its main window, dialogs, drop-down lists).
+    QStringList WindowsOf(qint64 pid) const;
     // The window's rectangle on the screen.
     QRect Geometry(const QString& window) const;
     void Focus(const QString& window) const;
@@ -45,6 +47,8 @@ public:
     QString Run(const QString& program, const QStringList& arguments, int timeoutMs = 10000) const;
 
 private:
+    QStringList Search(const QStringList& criteria) const;
+
     QProcess server_;
     QString name_;
 };
