@@ -150,20 +150,20 @@ private slots:
         QSignalSpy errors(&port, &MIDIOutput::Error);
         port.DeviceCount();
         port.SetDeviceID(0);
-        auto specs =
+        auto outputs =
             std::vector<MemoryDevices::OutputSpec>{{QStringLiteral("Out A")}, {QStringLiteral("Out B")}};
-        specs[0].failCode = PortErrorCode::NoDriver;
-        devices->SetOutputs(specs);
+        outputs[0].failCode = PortErrorCode::NoDriver;
+        devices->SetOutputs(outputs);
         port.SetAction(ActionOpen);
         port.SetAction(ActionOpen);
         QCOMPARE(errors.count(), 1);
-        specs[0].failCode = 0;
-        devices->SetOutputs(specs);
+        outputs[0].failCode = 0;
+        devices->SetOutputs(outputs);
         port.SetAction(ActionOpen);
         QCOMPARE(port.OpenState(), 1);
         port.SetAction(ActionClose);
-        specs[0].failCode = PortErrorCode::NoDriver;
-        devices->SetOutputs(specs);
+        outputs[0].failCode = PortErrorCode::NoDriver;
+        devices->SetOutputs(outputs);
         port.SetAction(ActionOpen);
         QCOMPARE(errors.count(), 2);
     }
