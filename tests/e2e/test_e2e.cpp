@@ -13,6 +13,7 @@
 
 #include <sys/prctl.h>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -855,6 +856,18 @@ void E2ETest::exitingThroughTheFileMenu()
     const qint64 server = display_->ServerPid();
     QVERIFY2(display_->Stop(), "the X server did not end");
     QVERIFY2(::kill(static_cast<pid_t>(server), 0) != 0, "the X server's process is still there");
+
+    // The program keeps no settings and writes no files: its home, configuration
+    // and working folder hold only the song the test put there.
+    QStringList written;
+    QDirIterator files(home_.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        if (file != songPath_) written << QDir(home_.path()).relativeFilePath(file);
+    }
+    QEXPECT_FAIL("", "Qt's file dialog saves its last folder and history in QtProject.conf", Continue);
+    QVERIFY2(written.isEmpty(),
+             qPrintable(QStringLiteral("the program wrote ") + written.join(QStringLiteral(", "))));
 }
 
 QTEST_GUILESS_MAIN(E2ETest)
