@@ -179,7 +179,7 @@ private slots:
         probe.Play({0xC0, 5});
         probe.Play({0x81, 21, 64});
         QTRY_COMPARE_WITH_TIMEOUT(port.PendingCount(), 3, 5000);
-        QVERIFY(received.count() >= 1);
+        QTRY_VERIFY(received.count() >= 1);
         const std::vector<std::array<int, 3>> expected = {{0x91, 21, 1}, {0xC0, 5, 0}, {0x81, 21, 64}};
         for (const auto& message : expected) {
             QCOMPARE((std::array<int, 3>{port.Status(), port.Data1(), port.Data2()}), message);
