@@ -43,8 +43,13 @@ Form1Hooks CompleteHooks(Form1Hooks hooks)
 {
     if (!hooks.ChooseMidiFile)
         hooks.ChooseMidiFile = [](QWidget* parent) {
-            return QFileDialog::getOpenFileName(parent, QStringLiteral("Open MIDI File"), QString(),
-                                                QStringLiteral("(*.mid) MIDI files (*.mid)"));
+            QFileDialog dialog(parent, QStringLiteral("Open MIDI File"), QString(),
+                               QStringLiteral("(*.mid) MIDI files (*.mid)"));
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::ExistingFile);  // only the name of an existing file
+            dialog.setDefaultSuffix(QStringLiteral("mid"));
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+            return dialog.selectedFiles().constFirst();
         };
     if (!hooks.ShowMessage)
         hooks.ShowMessage = [](QWidget* parent, const QString& text) {
