@@ -1,7 +1,9 @@
 // The start routine: the application, the main window on the system's MIDI
 // devices, and the window's load sequence. The program takes no arguments.
 #include <QApplication>
+#include <QSettings>
 #include <QStyleFactory>
+#include <QTemporaryDir>
 
 #include "app/Form1.h"
 #include "app/TerminationSignals.h"
@@ -16,6 +18,13 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Vantor Piano Tutor"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setWindowIcon(vantor::VantorIcon());
+    // The program keeps no settings, but Qt's file dialog saves its history on
+    // every close: give it a folder that goes away with the program.
+    const QTemporaryDir scratchSettings;
+    if (scratchSettings.isValid()) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratchSettings.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratchSettings.path());
+    }
 
     vantor::Form1 form(vantor::CreateSystemDevices());
     // Ctrl+C in a terminal and a desktop logging out close the window like its close box.
