@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
@@ -17,23 +15,17 @@ class FormHarness
 {
 public:
     explicit FormHarness(std::shared_ptr<MemoryDevices> devices = DefaultDevices());
-    ~FormHarness();
-    FormHarness(const FormHarness&) = delete;
-    FormHarness& operator=(const FormHarness&) = delete;
-
     // One output "Memory Out 1", one input "Memory In 1", beside the default output.
     static std::shared_ptr<MemoryDevices> DefaultDevices();
 
-    Form1& form();
-    MemoryDevices& devices();
-
+    Form1& form() { return *form_; }
+    MemoryDevices& devices() { return *devices_; }
     // Runs the start-up sequence, as the program does after creating the window.
-    void Load();
-
+    void Load() { form_->Form_Load(); }
     // Writes bytes into the harness's private folder and returns the full path.
     QString WriteFile(const QByteArray& bytes, const QString& name = QStringLiteral("song.mid"));
     // WriteFile, then opens the file as the File > Open command does after its dialog.
-    void Open(const QByteArray& bytes);
+    void Open(const QByteArray& bytes) { form_->OpenMidiFileAt(WriteFile(bytes)); }
 
     QStringList messages;  // every ShowMessage text, in order
     QString nextFile;      // what ChooseMidiFile returns next ("" = cancel)
