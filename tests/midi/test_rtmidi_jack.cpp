@@ -1,8 +1,6 @@
-// The real RtMidi backend and the built-in synthesizer under the private JACK
-// server (dummy driver) that CTest's jack fixture starts.
+// The real RtMidi backend and the built-in synthesizer under CTest's private JACK server.
 #include <rtmidi/RtMidi.h>
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 #include <mutex>
@@ -45,8 +43,6 @@ public:
         out_.closePort();
         QTest::qSleep(50);
     }
-    Probe(const Probe&) = delete;
-    Probe& operator=(const Probe&) = delete;
     std::vector<Bytes> Received()
     {
         const std::lock_guard lock(mutex_);
@@ -68,22 +64,10 @@ private:
 };
 
 template <class Port>
-int Find(Port& port, const QString& name)
-{
-    const int count = port.DeviceCount();
-    for (int id = 0; id < count; ++id) {
-        port.SetDeviceID(id);
-        if (port.ProductName() == name) return id;
-    }
-    return -1;
-}
-
-template <class Port>
 QStringList Listed(Port& port)
 {
     QStringList names;
-    const int count = port.DeviceCount();
-    for (int id = 0; id < count; ++id) {
+    for (int id = 0, count = port.DeviceCount(); id < count; ++id) {
         port.SetDeviceID(id);
         names << port.ProductName();
     }
@@ -105,6 +89,11 @@ class RtMidiJackTest : public QObject
     Q_OBJECT
 
     std::shared_ptr<DeviceProvider> devices_;
+    template <class Port>
+    static int Find(Port& port, const QString& name)
+    {
+        return static_cast<int>(Listed(port).indexOf(name));
+    }
 
 private slots:
     void initTestCase()
@@ -114,106 +103,40 @@ private slots:
         devices_ = CreateSystemDevices();
     }
 
-    void bytesSentThroughTheOutputArriveUnchanged()
+    void bytesPassUnchangedBothWaysAndOwnPortsAreNotListed()
     {
         Probe probe("Module");
-        MIDIOutput port(devices_);
-        QSignalSpy errors(&port, &MIDIOutput::Error);
-        const int id = Find(port, QStringLiteral("JACK: ModuleSound:in"));
-        QVERIFY2(id >= 0, qPrintable(Listed(port).join(", ")));
-        port.SetDeviceID(id);
-        port.SetAction(ActionOpen);
-        QCOMPARE(port.OpenState(), 1);
-        QCOMPARE(port.Capabilities(), 0u);
-        QVERIFY(!port.HasVolume());
+        MIDIOutput output(devices_);
+        MIDIInput input(devices_);
+        QSignalSpy errors(&output, &MIDIOutput::Error);
+        output.SetDeviceID(Find(output, QStringLiteral("JACK: ModuleSound:in")));
+        output.SetAction(ActionOpen);
+        input.SetDeviceID(Find(input, QStringLiteral("JACK: ModuleKeys:out")));
+        input.SetAction(ActionOpen);
+        input.SetAction(ActionStart);
+        QCOMPARE(output.OpenState() + input.OpenState(), 2);
 
-        const std::vector<Bytes> messages = {{0x93, 64, 37}, {0x83, 64, 0},  {0xC5, 127},
-                                             {0xD2, 99},     {0xEF, 0, 127}, {0xB0, 64, 127}};
+        const std::vector<Bytes> messages = {{0x93, 64, 37}, {0xC5, 127}, {0xEF, 0, 127}, {0xB0, 64, 127}};
         for (const Bytes& bytes : messages)
-            Send(port, bytes);
-        Send(port, {0xFF, 0, 0});  // a System Reset never goes out
+            Send(output, bytes);
+        Send(output, {0xFF, 0, 0});  // a System Reset never goes out
         QTRY_COMPARE_WITH_TIMEOUT(probe.Received().size(), messages.size(), 5000);
         QTest::qWait(50);
         QCOMPARE(probe.Received(), messages);
-        QCOMPARE(errors.count(), 0);
-    }
-
-    void timedQueueThroughJack()
-    {
-        Probe probe("Timed");
-        MIDIOutput port(devices_);
-        QSignalSpy played(&port, &MIDIOutput::MessagePlayed);
-        QSignalSpy empty(&port, &MIDIOutput::QueueEmpty);
-        port.SetDeviceID(Find(port, QStringLiteral("JACK: TimedSound:in")));
-        port.SetAction(ActionOpen);
-        QCOMPARE(port.OpenState(), 1);
-        port.SetAction(ActionClearQueue);
-        for (int i = 0; i < 20; ++i) {
-            port.SetStatus(i % 2 == 0 ? 0x90 : 0x80);
-            port.SetData1(60 + i / 2);
-            port.SetData2(i % 2 == 0 ? 90 : 0);
-            port.SetTag(i + 1);
-            port.SetTimeStamp(i * 10);
-            port.SetAction(ActionQueueMessage);
-        }
-        port.SetAction(ActionStartQueue);
-        QTRY_COMPARE_WITH_TIMEOUT(empty.count(), 1, 5000);
-        QCOMPARE(played.count(), 20);
-        QTRY_COMPARE_WITH_TIMEOUT(probe.Received().size(), std::size_t{20}, 5000);
-        QCOMPARE(probe.Received()[19], (Bytes{0x80, 69, 0}));
-    }
-
-    void inputDeliversWhatTheKeyboardPlays()
-    {
-        Probe probe("Piano");
-        MIDIInput port(devices_);
-        QSignalSpy received(&port, &MIDIInput::MessageReceived);
-        const int id = Find(port, QStringLiteral("JACK: PianoKeys:out"));
-        QVERIFY2(id >= 0, qPrintable(Listed(port).join(", ")));
-        port.SetDeviceID(id);
-        port.SetAction(ActionOpen);
-        port.SetAction(ActionStart);
-        QCOMPARE(port.OpenState(), 1);
 
         probe.Play({0x91, 21, 1});
         probe.Play({0xC0, 5});
-        probe.Play({0x81, 21, 64});
-        QTRY_COMPARE_WITH_TIMEOUT(port.PendingCount(), 3, 5000);
-        QTRY_VERIFY(received.count() >= 1);
-        const std::vector<std::array<int, 3>> expected = {{0x91, 21, 1}, {0xC0, 5, 0}, {0x81, 21, 64}};
-        for (const auto& message : expected) {
-            QCOMPARE((std::array<int, 3>{port.Status(), port.Data1(), port.Data2()}), message);
-            port.SetAction(ActionRemoveMessage);
-        }
+        QTRY_COMPARE_WITH_TIMEOUT(input.PendingCount(), 2, 5000);
+        QCOMPARE((std::array{input.Status(), input.Data1(), input.Data2()}), (std::array{0x91, 21, 1}));
+        input.SetAction(ActionRemoveMessage);
+        QCOMPARE((std::array{input.Status(), input.Data1(), input.Data2()}), (std::array{0xC0, 5, 0}));
 
-        port.SetAction(ActionStop);
-        probe.Play({0x90, 22, 1});
-        QTest::qWait(100);
-        QCOMPARE(port.PendingCount(), 0);
-        port.SetAction(ActionClose);
-        QCOMPARE(port.OpenState(), 0);
-    }
-
-    void ownPortsNeverAppearInTheLists()
-    {
-        Probe probe("Other");
-        MIDIOutput output(devices_);
-        MIDIInput input(devices_);
-        output.SetDeviceID(Find(output, QStringLiteral("JACK: OtherSound:in")));
-        output.SetAction(ActionOpen);
-        input.SetDeviceID(Find(input, QStringLiteral("JACK: OtherKeys:out")));
-        input.SetAction(ActionOpen);
-        QCOMPARE(output.OpenState(), 1);
-        QCOMPARE(input.OpenState(), 1);
-
-        const QStringList all = Listed(output) + Listed(input);
-        QVERIFY(all.contains(QStringLiteral("JACK: OtherKeys:out")));
-        for (const QString& name : all)
+        // With our own ports open, they must still not be offered (echo loops).
+        for (const QString& name : Listed(output) + Listed(input))
             QVERIFY2(!name.startsWith("JACK: Vantor"), qPrintable(name));
-        QVERIFY(rtmidi_ports::IsOwnPort(QStringLiteral("Vantor:Vantor Output")));
         QVERIFY(rtmidi_ports::IsOwnPort(QStringLiteral("Vantor-01:Vantor Input")));
-        QVERIFY(rtmidi_ports::IsOwnPort(QStringLiteral("Vantor:Vantor Output 129:0")));
         QVERIFY(!rtmidi_ports::IsOwnPort(QStringLiteral("VantorProbe:in")));
+        QCOMPARE(errors.count(), 0);
     }
 
     void portThatVanishedAfterListingRaisesOneError()
@@ -233,10 +156,8 @@ private slots:
             input.SetDeviceID(in);
             input.SetAction(ActionOpen);
         }
-        QCOMPARE(output.OpenState(), 0);
-        QCOMPARE(input.OpenState(), 0);
-        QCOMPARE(outErrors.count(), 1);
-        QCOMPARE(inErrors.count(), 1);
+        QCOMPARE(output.OpenState() + input.OpenState(), 0);
+        QCOMPARE(outErrors.count() + inErrors.count(), 2);
         QCOMPARE(outErrors.at(0).at(0).toInt(), PortErrorCode::BadDeviceId);
         QVERIFY(outErrors.at(0).at(1).toString().contains("GoneSound:in"));
     }
@@ -245,26 +166,12 @@ private slots:
     {
         MIDIOutput port(devices_);
         QSignalSpy errors(&port, &MIDIOutput::Error);
-        port.SetDeviceID(-1);
         QCOMPARE(port.ProductName(), QStringLiteral("Built-in Synthesizer"));
-        QElapsedTimer timer;
-        timer.start();
         port.SetAction(ActionOpen);
-        qDebug("built-in synthesizer opened in %lld ms", static_cast<long long>(timer.elapsed()));
         QVERIFY2(errors.isEmpty(), errors.isEmpty() ? "" : qPrintable(errors.at(0).at(1).toString()));
-        QCOMPARE(port.OpenState(), 1);
-        QVERIFY(port.HasVolume());
-        const std::int32_t volume = port.Volume();
         Send(port, {0x90, 60, 100});
-        QTest::qWait(50);
-        Send(port, {0x80, 60, 0});
-        port.SetVolume(volume);
-        port.SetAction(ActionClose);
-        QCOMPARE(port.OpenState(), 0);
-        QCOMPARE(errors.count(), 0);
-
-        auto synth = BuiltInSynth::Open();
-        QCOMPARE(synth->AudioDriver(), QStringLiteral("jack"));
+        QCOMPARE(port.OpenState(), 1);
+        QCOMPARE(BuiltInSynth::Open()->AudioDriver(), QStringLiteral("jack"));
     }
 };
 

@@ -1,10 +1,9 @@
-// The built-in synthesizer: rendered offline through the same message handling
-// the port uses, the SoundFont search, and its failures on a machine with no
-// sound output.
+// The built-in synthesizer, rendered offline, and its failures.
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <numeric>
 
 #include "midi/MIDIOutput.h"
 #include "midi/backends/BuiltInSynth.h"
@@ -22,16 +21,9 @@ double RenderRms(BuiltInSynth& synth, int milliseconds)
     const auto frames = static_cast<std::size_t>(kRate * milliseconds / 1000);
     std::vector<float> left(frames), right(frames);
     synth.Render(left, right);
-    double sum = 0;
-    for (std::size_t i = 0; i < frames; ++i)
-        sum += double{left[i]} * left[i] + double{right[i]} * right[i];
+    const double sum = std::inner_product(left.begin(), left.end(), left.begin(), 0.0) +
+                       std::inner_product(right.begin(), right.end(), right.begin(), 0.0);
     return std::sqrt(sum / (2.0 * static_cast<double>(frames)));
-}
-
-void Touch(const QString& path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
 }
 
 }  // namespace
@@ -41,6 +33,7 @@ class SynthTest : public QObject
     Q_OBJECT
 
     QString soundFont_;
+    static void Touch(const QString& path) { QVERIFY(QFile(path).open(QIODevice::WriteOnly)); }
 
 private slots:
     void initTestCase()
@@ -65,56 +58,17 @@ private slots:
         QCOMPARE(RenderRms(*synth, 200), 0.0);
     }
 
-    void everyChannelMessageKindIsAccepted()
-    {
-        auto synth = BuiltInSynth::OpenOffline(soundFont_);
-        synth->Send({0xC9, 0, 0});     // drums on channel 10
-        synth->Send({0x99, 38, 120});  // snare
-        synth->Send({0xE0, 0, 127});
-        synth->Send({0xA0, 60, 10});
-        synth->Send({0xD0, 10, 0});
-        synth->Send({0x81, 1, 0});  // a note-off for a note that never sounded
-        QVERIFY(RenderRms(*synth, 300) > 1e-3);
-        synth->Send({0xB9, 120, 0});  // all sound off on the drum channel
-        RenderRms(*synth, 50);
-        QCOMPARE(RenderRms(*synth, 100), 0.0);
-    }
-
-    void volumeIsTheMasterGain()
-    {
-        auto synth = BuiltInSynth::OpenOffline(soundFont_);
-        QVERIFY(synth->HasVolume());
-        QVERIFY(!synth->HasStereoVolume());
-        QVERIFY(synth->Capabilities() != 0);
-        const std::int32_t start = synth->Volume();
-        QVERIFY(start > 0 && start <= 0xFFFF);
-        synth->SetVolume(0x8000);
-        QCOMPARE(synth->Volume(), 0x8000);
-        synth->SetVolume(0);
-        synth->Send({0x90, 60, 127});
-        QVERIFY(RenderRms(*synth, 300) < 1e-9);
-        synth->SetVolume(start);
-        QCOMPARE(synth->Volume(), start);
-        synth->Send({0x90, 64, 127});
-        QVERIFY(RenderRms(*synth, 300) > 1e-3);
-    }
-
     void soundFontSearchPrefersGeneralMidiFonts()
     {
         QTemporaryDir first, second, empty;
         Touch(first.filePath("zebra.sf2"));
         Touch(first.filePath("TimGM6mb.sf2"));
         Touch(second.filePath("FluidR3_GM.sf2"));
-        Touch(empty.filePath("notes.txt"));
         QCOMPARE(BuiltInSynth::FindSoundFont({empty.path(), first.path(), second.path()}),
                  first.filePath("TimGM6mb.sf2"));
         QCOMPARE(BuiltInSynth::FindSoundFont({second.path(), first.path()}),
                  second.filePath("FluidR3_GM.sf2"));
-        QFile::remove(first.filePath("TimGM6mb.sf2"));
-        Touch(first.filePath("Alpha.SF2"));
-        QCOMPARE(BuiltInSynth::FindSoundFont({first.path()}), first.filePath("Alpha.SF2"));
         QCOMPARE(BuiltInSynth::FindSoundFont({empty.path(), "/nonexistent/folder"}), QString());
-        QVERIFY(BuiltInSynth::SoundFontFolders().first().endsWith("/soundfonts"));
     }
 
     void missingSoundFontTellsWhatToInstall()
@@ -134,18 +88,9 @@ private slots:
     {
         QTemporaryDir dir;
         QFile broken(dir.filePath("broken.sf2"));
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("RIFF\x04\x00\x00\x00sfbk", 12);
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("RIFF\x04\x00\x00\x00sfbk", 12) == 12);
         broken.close();
-        QFile text(dir.filePath("notes.sf2"));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("these are no samples");
-        text.close();
         QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(broken.fileName()));
-        QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(text.fileName()));
-        QVERIFY_THROWS_EXCEPTION(
-            DeviceError, BuiltInSynth::OpenOffline(text.fileName(), BuiltInSynth::Loading::InBackground));
-        QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(dir.filePath("absent.sf2")));
 
         // Damage that only shows while loading: the next send reports it.
         auto synth = BuiltInSynth::OpenOffline(broken.fileName(), BuiltInSynth::Loading::InBackground);
@@ -160,9 +105,6 @@ private slots:
         synth->Send({0x90, 67, 110});
         QVERIFY(synth->WaitUntilLoaded());
         QVERIFY(RenderRms(*synth, 300) > 1e-3);
-        synth->Send({0x80, 67, 0});
-        RenderRms(*synth, 2500);
-        QCOMPARE(RenderRms(*synth, 100), 0.0);
 
         // Closed while still loading: nothing may be left running.
         auto closedEarly = BuiltInSynth::OpenOffline(soundFont_, BuiltInSynth::Loading::InBackground);
@@ -177,8 +119,6 @@ private slots:
         MIDIOutput port(CreateSystemDevices());
         QSignalSpy errors(&port, &MIDIOutput::Error);
         QCOMPARE(port.ProductName(), QStringLiteral("Built-in Synthesizer"));
-        QVERIFY(port.DeviceCount() >= 0);
-        port.SetDeviceID(-1);
         port.SetAction(ActionOpen);
         if (port.OpenState() == 1) QSKIP("this machine has a working audio output");
         for (int attempt = 0; attempt < 3; ++attempt) {
@@ -188,12 +128,6 @@ private slots:
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toInt(), PortErrorCode::NoDriver);
         QVERIFY(errors.at(0).at(1).toString().contains("audio output"));
-        // Sends to the closed port do nothing and report nothing.
-        port.SetStatus(0x90);
-        port.SetData1(60);
-        port.SetData2(100);
-        port.SetAction(ActionSendMessage);
-        QCOMPARE(errors.count(), 1);
     }
 };
 

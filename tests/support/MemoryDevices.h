@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "midi/backends/MidiDevice.h"
@@ -52,46 +53,66 @@ public:
     static std::shared_ptr<MemoryDevices> Create() { return std::make_shared<MemoryDevices>(); }
 
     // Configure before the ports enumerate (or change later: ports re-read on DeviceCount()).
-    void SetDefaultOutput(OutputSpec spec);
-    void SetOutputs(std::vector<OutputSpec> specs);
-    void SetInputs(std::vector<InputSpec> specs);
-    OutputSpec Output(int id) const;  // current spec with its volumes
+    void SetDefaultOutput(OutputSpec spec) { Put(&MemoryDevices::default_, std::move(spec)); }
+    void SetOutputs(std::vector<OutputSpec> specs) { Put(&MemoryDevices::outputs_, std::move(specs)); }
+    void SetInputs(std::vector<InputSpec> specs) { Put(&MemoryDevices::inputs_, std::move(specs)); }
+    OutputSpec Output(int id) const  // current spec with its volumes
+    {
+        return id < 0 ? Get(&MemoryDevices::default_)
+                      : Get(&MemoryDevices::outputs_).at(static_cast<std::size_t>(id));
+    }
 
     // Everything sent so far, over every output, in order.
-    std::vector<Sent> SentLog() const;
-    std::vector<ShortMessage> SentMessages() const;
+    std::vector<Sent> SentLog() const { return Get(&MemoryDevices::sent_); }
+    std::vector<ShortMessage> SentMessages() const { return SentTo(kAnyDevice); }
     std::vector<ShortMessage> SentTo(int device) const;
-    void ClearSent();
+    void ClearSent() { Put(&MemoryDevices::sent_, {}); }
 
-    int OutputOpenCount(int id) const;
-    int OutputsOpen() const;
-    bool InputRunning() const;
-    int OpenInputDevice() const;  // -1 when none is open
+    int OutputOpenCount(int id) const { return Get(&MemoryDevices::openCounts_)[id]; }
+    int OutputsOpen() const { return Get(&MemoryDevices::outputsOpen_); }
+    bool InputRunning() const { return static_cast<bool>(Get(&MemoryDevices::callback_)); }
+    int OpenInputDevice() const { return Get(&MemoryDevices::openInput_); }  // -1 when none is open
 
     // Delivers a message to the running input device, on the calling thread.
     // Returns false when no input is running.
     bool Inject(const ShortMessage& message);
 
     // DeviceProvider
-    QString DefaultOutputName() override;
-    std::vector<QString> OutputNames() override;
-    std::vector<QString> InputNames() override;
+    QString DefaultOutputName() override { return Get(&MemoryDevices::default_).name; }
+    std::vector<QString> OutputNames() override { return Names(Get(&MemoryDevices::outputs_)); }
+    std::vector<QString> InputNames() override { return Names(Get(&MemoryDevices::inputs_)); }
     std::unique_ptr<OutputDevice> OpenOutput(int id, const QString& name) override;
     std::unique_ptr<InputDevice> OpenInput(int id, const QString& name) override;
 
 private:
     friend class MemoryOutput;
     friend class MemoryInput;
-    OutputSpec& SpecLocked(int id);
+    static constexpr int kAnyDevice = -2;
+
+    template <class T>
+    T Get(T MemoryDevices::*member) const
+    {
+        const std::lock_guard lock(mutex_);
+        return this->*member;
+    }
+    template <class T>
+    void Put(T MemoryDevices::*member, std::type_identity_t<T> value)
+    {
+        const std::lock_guard lock(mutex_);
+        this->*member = std::move(value);
+    }
+    template <class Spec>
+    static std::vector<QString> Names(const std::vector<Spec>& specs)
+    {
+        std::vector<QString> names;
+        for (const Spec& spec : specs)
+            names.push_back(spec.name);
+        return names;
+    }
+    OutputSpec& SpecLocked(int id) { return id < 0 ? default_ : outputs_.at(static_cast<std::size_t>(id)); }
 
     mutable std::mutex mutex_;
-    OutputSpec default_ = DefaultSpec();
-    static OutputSpec DefaultSpec()
-    {
-        OutputSpec spec;
-        spec.name = QStringLiteral("Memory Default Output");
-        return spec;
-    }
+    OutputSpec default_{QStringLiteral("Memory Default Output")};
     std::vector<OutputSpec> outputs_;
     std::vector<InputSpec> inputs_;
     std::vector<Sent> sent_;
