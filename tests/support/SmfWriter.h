@@ -1,38 +1,43 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <deque>
+#include <span>
 #include <vector>
 
 namespace vantor::test {
 
+using Ticks = std::uint32_t;
+
 // One track of a Standard MIDI File under construction. Every call appends one
 // event exactly as given: the writer never adds or drops status bytes, so tests
-// can state running status and malformed bytes literally.
+// can state running status and malformed bytes literally. A temporary works too:
+// SmfTrack().NoteOn(0, 0, 60, 90).Body().
 class SmfTrack
 {
 public:
-    // bytes after the delta, as written (running status allowed)
-    SmfTrack& Raw(std::uint32_t delta, std::vector<std::uint8_t> bytes);
-    SmfTrack& NoteOn(std::uint32_t delta, int channel, int note, int velocity);
-    SmfTrack& NoteOff(std::uint32_t delta, int channel, int note, int velocity = 64);  // status 0x8n
-    SmfTrack& Control(std::uint32_t delta, int channel, int controller, int value);
-    SmfTrack& Program(std::uint32_t delta, int channel, int program);
-    SmfTrack& Meta(std::uint32_t delta, int type, const QByteArray& data);
-    SmfTrack& Name(std::uint32_t delta, const QByteArray& name);               // meta type 3
-    SmfTrack& Tempo(std::uint32_t delta, int microsecondsPerQuarter);          // meta 0x51
-    SmfTrack& SysEx(std::uint32_t delta, int status, const QByteArray& data);  // F0 or F7, length added
-    SmfTrack& EndOfTrack(std::uint32_t delta = 0);  // otherwise appended by Bytes()
-    SmfTrack& WithoutEndOfTrack();                  // for malformed-file tests
+    SmfTrack& Raw(Ticks dt, const std::vector<std::uint8_t>& bytes);  // running status allowed
+    SmfTrack& NoteOn(Ticks dt, int ch, int note, int vel) { return Channel(dt, 0x90 | ch, {note, vel}); }
+    SmfTrack& NoteOff(Ticks dt, int ch, int note, int v = 64) { return Channel(dt, 0x80 | ch, {note, v}); }
+    SmfTrack& Control(Ticks dt, int ch, int cc, int value) { return Channel(dt, 0xB0 | ch, {cc, value}); }
+    SmfTrack& Program(Ticks dt, int ch, int program) { return Channel(dt, 0xC0 | ch, {program}); }
+    SmfTrack& Meta(Ticks dt, int type, const QByteArray& data);
+    SmfTrack& Name(Ticks dt, const QByteArray& name) { return Meta(dt, 0x03, name); }
+    SmfTrack& Tempo(Ticks dt, int microsecondsPerQuarter);
+    SmfTrack& SysEx(Ticks dt, int status, const QByteArray& data);  // F0 or F7, length added
+    SmfTrack& WithoutEndOfTrack()
+    {
+        omitEnd_ = true;
+        return *this;
+    }
 
-    // The chunk body (events only, no MTrk header), End of Track added unless
-    // written already or switched off.
-    QByteArray Body() const;
+    // The chunk body (events only, no MTrk header).
+    QByteArray Body() const { return hasEnd_ || omitEnd_ ? body_ : body_ + QByteArray("\0\xFF\x2F\0", 4); }
 
 private:
+    SmfTrack& Channel(Ticks dt, int status, std::initializer_list<int> data);
+
     QByteArray body_;
     bool hasEnd_ = false;
     bool omitEnd_ = false;
@@ -42,16 +47,21 @@ private:
 class SmfWriter
 {
 public:
-    explicit SmfWriter(int format = 1, int division = 96);
-    SmfTrack& AddTrack();
+    explicit SmfWriter(int format = 1, int division = 96) : format_(format), division_(division) {}
+    SmfTrack& AddTrack() { return tracks_.emplace_back(); }
     QByteArray Bytes() const;  // MThd + one MTrk per track
 
     // Writes the bytes into dir under name and returns the full path.
     static QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
+    // The bytes as the reader's LoadFromMemory takes them (valid while bytes lives).
+    static std::span<const std::uint8_t> Span(const QByteArray& bytes)
+    {
+        return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                static_cast<std::size_t>(bytes.size())};
+    }
 
-    // The variable-length quantity of the Standard MIDI File format.
-    static QByteArray Vlq(std::uint32_t value);
-    static QByteArray Be16(int value);
+    static QByteArray Vlq(Ticks value);  // the variable-length quantity of the format
+    static QByteArray Be16(int value) { return Be32(static_cast<std::uint32_t>(value)).mid(2); }
     static QByteArray Be32(std::uint32_t value);
 
 private:
