@@ -162,10 +162,9 @@ private slots:
         port.SetAction(ActionOpen);
         Send(port, status, data1, 0x85);
         const auto sent = devices->SentTo(-1);
-        if (sentData1 < 0)
-            QVERIFY(sent.empty());
-        else
-            QCOMPARE(sent, (std::vector<ShortMessage>{{std::uint8_t(status), std::uint8_t(sentData1), 5}}));
+        QCOMPARE(sent.size(), std::size_t{sentData1 >= 0});
+        if (!sent.empty())
+            QCOMPARE(sent[0], (ShortMessage{std::uint8_t(status), std::uint8_t(sentData1), 5}));
     }
 
     void deviceFailingOnSendClosesAndReportsOnce()

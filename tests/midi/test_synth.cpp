@@ -90,7 +90,6 @@ private slots:
         QFile broken(dir.filePath("broken.sf2"));
         QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("RIFF\x04\x00\x00\x00sfbk", 12) == 12);
         broken.close();
-        QVERIFY_THROWS_EXCEPTION(DeviceError, BuiltInSynth::OpenOffline(broken.fileName()));
 
         // Damage that only shows while loading: the next send reports it.
         auto synth = BuiltInSynth::OpenOffline(broken.fileName(), BuiltInSynth::Loading::InBackground);
