@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QtTest>
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 #include "app/Form1.h"
@@ -13,24 +12,6 @@
 using namespace vantor;
 
 using Bytes = std::vector<unsigned char>;
-
-namespace {
-struct Received
-{
-    std::mutex mutex;
-    std::vector<Bytes> messages;
-    std::vector<Bytes> Copy()
-    {
-        const std::lock_guard lock(mutex);
-        return messages;
-    }
-};
-bool Choose(QComboBox& combo, const QString& text)
-{
-    combo.setCurrentIndex(combo.findText(text, Qt::MatchContains));
-    return combo.currentIndex() >= 0;
-}
-}  // namespace
 
 class LiveInputJackTest : public QObject
 {
@@ -42,15 +23,18 @@ private slots:
             QSKIP("needs the CTest jack fixture's server");
         RtMidiOut keyboard(RtMidi::UNIX_JACK, "VantorProbeKeys");
         keyboard.openVirtualPort("keys");
+        std::vector<Bytes> received;
+        QObject inbox;
+        std::pair<QObject*, std::vector<Bytes>*> target{
+            &inbox, &received};  // its pending deliveries are dropped with it
         RtMidiIn sound(RtMidi::UNIX_JACK, "VantorProbeSound");
-        Received received;  // filled on JACK's thread
-        sound.setCallback(
+        sound.setCallback(  // on JACK's thread: hand the message to this one
             [](double, Bytes* message, void* user) {
-                auto* to = static_cast<Received*>(user);
-                const std::lock_guard lock(to->mutex);
-                to->messages.push_back(*message);
+                auto* to = static_cast<std::pair<QObject*, std::vector<Bytes>*>*>(user);
+                QMetaObject::invokeMethod(to->first,
+                                          [to = to->second, copy = *message] { to->push_back(copy); });
             },
-            &received);
+            &target);
         sound.openVirtualPort("sound");
         QStringList shown;
         Form1 form(CreateSystemDevices(),
@@ -58,8 +42,11 @@ private slots:
                     .ShowMessage = [&](QWidget*, const QString& text) { shown << text; },
                     .Quit = [] {}});
         form.Form_Load();
-        QVERIFY(Choose(*form.InputDevCombo, "VantorProbeKeys") &&
-                Choose(*form.OutputDevCombo, "VantorProbeSound"));
+        form.InputDevCombo->setCurrentIndex(
+            form.InputDevCombo->findText("VantorProbeKeys", Qt::MatchContains));
+        form.OutputDevCombo->setCurrentIndex(
+            form.OutputDevCombo->findText("VantorProbeSound", Qt::MatchContains));
+        QVERIFY(form.InputDevCombo->currentIndex() >= 0 && form.OutputDevCombo->currentIndex() >= 0);
         form.InputDevCombo_Click();
         form.OutputDevCombo_Click();
         QVERIFY2(shown.isEmpty(), qPrintable(shown.join(QLatin1Char('\n'))));
@@ -67,7 +54,7 @@ private slots:
         // Channel 4 and an odd velocity: the echo carries both unchanged.
         for (const Bytes& message : {Bytes{0x93, 64, 37}, Bytes{0x83, 64, 0}}) {
             keyboard.sendMessage(&message);
-            QTRY_VERIFY_WITH_TIMEOUT(std::ranges::count(received.Copy(), message) == 1, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(std::ranges::count(received, message) == 1, 5000);
         }
     }
 };
