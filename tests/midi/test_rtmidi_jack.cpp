@@ -3,7 +3,6 @@
 
 #include <QSignalSpy>
 #include <QtTest>
-#include <mutex>
 
 #include "midi/MIDIInput.h"
 #include "midi/MIDIOutput.h"
@@ -28,8 +27,6 @@ public:
     {
         in_.setErrorCallback(&Quiet);
         out_.setErrorCallback(&Quiet);
-        in_.ignoreTypes(false, false, false);
-        in_.setCallback(&Probe::Collect, this);
         in_.openVirtualPort("in");
         out_.openVirtualPort("out");
     }
@@ -37,7 +34,6 @@ public:
     // notification thread when a port goes while another change is still being announced.
     ~Probe()
     {
-        in_.cancelCallback();
         in_.closePort();
         QTest::qSleep(50);
         out_.closePort();
@@ -45,19 +41,13 @@ public:
     }
     std::vector<Bytes> Received()
     {
-        const std::lock_guard lock(mutex_);
+        for (Bytes message; (in_.getMessage(&message), !message.empty());)
+            received_.push_back(message);
         return received_;
     }
     void Play(const Bytes& bytes) { out_.sendMessage(&bytes); }
 
 private:
-    static void Collect(double, Bytes* message, void* data)
-    {
-        auto* self = static_cast<Probe*>(data);
-        const std::lock_guard lock(self->mutex_);
-        self->received_.push_back(*message);
-    }
-    std::mutex mutex_;
     std::vector<Bytes> received_;
     RtMidiIn in_;
     RtMidiOut out_;
