@@ -32,12 +32,12 @@ void Open(Port& port, int id)
     port.SetAction(ActionOpen);
 }
 
-void Send(MIDIOutput& port, int status, int data1, int data2)
+void Send(MIDIOutput& port, int status, int data1, int data2, int action = ActionSendMessage)
 {
     port.SetStatus(status);
     port.SetData1(data1);
     port.SetData2(data2);
-    port.SetAction(ActionSendMessage);
+    port.SetAction(action);
 }
 
 // A failed open reports once, however often it is retried, and again once another
@@ -67,12 +67,9 @@ void CheckFailedOpen(int device, int code, bool vanished)
 
 void Queue(MIDIOutput& port, int data1, double due, std::int32_t tag = 0, int status = 0x90)
 {
-    port.SetStatus(status);
-    port.SetData1(data1);
-    port.SetData2(1);
     if (tag != 0) port.SetTag(tag);
     port.SetTimeStamp(due);
-    port.SetAction(ActionQueueMessage);
+    Send(port, status, data1, 1, ActionQueueMessage);
 }
 
 // What the port reported, in order: a tag for MessagePlayed, -1 for QueueEmpty.
