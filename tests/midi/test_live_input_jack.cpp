@@ -24,9 +24,8 @@ private slots:
         RtMidiOut keyboard(RtMidi::UNIX_JACK, "VantorProbeKeys");
         keyboard.openVirtualPort("keys");
         std::vector<Bytes> received;
-        QObject inbox;
-        std::pair<QObject*, std::vector<Bytes>*> target{
-            &inbox, &received};  // its pending deliveries are dropped with it
+        QObject inbox;  // deliveries still pending are dropped with it
+        std::pair<QObject*, std::vector<Bytes>*> target{&inbox, &received};
         RtMidiIn sound(RtMidi::UNIX_JACK, "VantorProbeSound");
         sound.setCallback(  // on JACK's thread: hand the message to this one
             [](double, Bytes* message, void* user) {
