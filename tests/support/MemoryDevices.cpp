@@ -15,8 +15,8 @@ public:
     {
         const auto now = std::chrono::steady_clock::now();
         const std::lock_guard lock(devices_->mutex_);
-        const MemoryDevices::OutputSpec& spec = devices_->SpecLocked(id_);
-        if (spec.sendFailCode != 0) throw DeviceError(spec.sendFailCode, spec.sendFailText);
+        const MemoryDevices::OutputSpec& setup = devices_->SpecLocked(id_);
+        if (setup.sendFailCode != 0) throw DeviceError(setup.sendFailCode, setup.sendFailText);
         devices_->sent_.push_back({id_, message, now});
     }
     std::uint32_t Capabilities() const override { return devices_->Output(id_).capabilities; }
@@ -86,8 +86,8 @@ std::unique_ptr<OutputDevice> MemoryDevices::OpenOutput(int id, const QString& n
         if (id < -1 || id >= static_cast<int>(outputs_.size()) || SpecLocked(id).name != name)
             throw DeviceError(PortErrorCode::BadDeviceId,
                               QStringLiteral("No output device \"%1\".").arg(name));
-        const OutputSpec& spec = SpecLocked(id);
-        if (spec.failCode != 0) throw DeviceError(spec.failCode, spec.failText);
+        const OutputSpec& setup = SpecLocked(id);
+        if (setup.failCode != 0) throw DeviceError(setup.failCode, setup.failText);
         ++openCounts_[id];
         ++outputsOpen_;
     }
@@ -99,8 +99,8 @@ std::unique_ptr<InputDevice> MemoryDevices::OpenInput(int id, const QString& nam
     const std::vector<InputSpec> inputs = Get(&MemoryDevices::inputs_);
     if (id < 0 || id >= static_cast<int>(inputs.size()) || inputs[static_cast<std::size_t>(id)].name != name)
         throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("No input device \"%1\".").arg(name));
-    const InputSpec& spec = inputs[static_cast<std::size_t>(id)];
-    if (spec.failCode != 0) throw DeviceError(spec.failCode, spec.failText);
+    const InputSpec& setup = inputs[static_cast<std::size_t>(id)];
+    if (setup.failCode != 0) throw DeviceError(setup.failCode, setup.failText);
     return std::make_unique<MemoryInput>(shared_from_this(), id);
 }
 

@@ -53,10 +53,10 @@ public:
     static std::shared_ptr<MemoryDevices> Create() { return std::make_shared<MemoryDevices>(); }
 
     // Configure before the ports enumerate (or change later: ports re-read on DeviceCount()).
-    void SetDefaultOutput(OutputSpec spec) { Put(&MemoryDevices::default_, std::move(spec)); }
-    void SetOutputs(std::vector<OutputSpec> specs) { Put(&MemoryDevices::outputs_, std::move(specs)); }
-    void SetInputs(std::vector<InputSpec> specs) { Put(&MemoryDevices::inputs_, std::move(specs)); }
-    OutputSpec Output(int id) const  // current spec with its volumes
+    void SetDefaultOutput(OutputSpec setup) { Put(&MemoryDevices::default_, std::move(setup)); }
+    void SetOutputs(std::vector<OutputSpec> setups) { Put(&MemoryDevices::outputs_, std::move(setups)); }
+    void SetInputs(std::vector<InputSpec> setups) { Put(&MemoryDevices::inputs_, std::move(setups)); }
+    OutputSpec Output(int id) const  // current setup with its volumes
     {
         return id < 0 ? Get(&MemoryDevices::default_)
                       : Get(&MemoryDevices::outputs_).at(static_cast<std::size_t>(id));
@@ -101,12 +101,12 @@ private:
         const std::lock_guard lock(mutex_);
         this->*member = std::move(value);
     }
-    template <class Spec>
-    static std::vector<QString> Names(const std::vector<Spec>& specs)
+    template <class Setup>
+    static std::vector<QString> Names(const std::vector<Setup>& setups)
     {
         std::vector<QString> names;
-        for (const Spec& spec : specs)
-            names.push_back(spec.name);
+        for (const Setup& setup : setups)
+            names.push_back(setup.name);
         return names;
     }
     OutputSpec& SpecLocked(int id) { return id < 0 ? default_ : outputs_.at(static_cast<std::size_t>(id)); }
