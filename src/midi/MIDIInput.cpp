@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ComponentError.h"
+#include "midi/DeviceChoice.h"
 
 namespace vantor {
 
@@ -18,20 +19,18 @@ constexpr std::size_t kMaxWaiting = 1 << 16;
 struct MIDIInput::Impl
 {
     Impl(MIDIInput& owner, std::shared_ptr<DeviceProvider> provider)
-        : port(owner), devices(std::move(provider))
+        : port(owner),
+          devices(std::move(provider)),
+          choice(QStringLiteral("input"), [this] { return devices->InputNames(); })
     {
     }
 
     MIDIInput& port;
     std::shared_ptr<DeviceProvider> devices;
-    std::optional<std::vector<QString>> names;
-    int deviceId = 0;
+    DeviceChoice choice;
 
     std::unique_ptr<InputDevice> device;
-    int openId = 0;
-    QString openName;
     bool receiving = false;
-    std::optional<std::pair<int, QString>> quietFailure;
 
     // Filled by the device's thread, read by the UI thread. A stop bumps the
     // generation, so an arrival notice posted before it is dropped.
@@ -39,27 +38,6 @@ struct MIDIInput::Impl
     std::deque<ShortMessage> waiting;
     std::uint64_t generation = 0;
     bool noticePosted = false;
-
-    std::vector<QString>& Names()
-    {
-        if (!names) names = devices->InputNames();
-        return *names;
-    }
-
-    std::optional<QString> NameOf(int id)
-    {
-        auto& list = Names();
-        if (id < 0 || id >= static_cast<int>(list.size())) return std::nullopt;
-        return list[static_cast<std::size_t>(id)];
-    }
-
-    void Fail(int id, const QString& name, int code, const QString& description)
-    {
-        const std::pair<int, QString> failed{id, name};
-        if (quietFailure == failed) return;
-        quietFailure = failed;
-        emit port.Error(code, description);
-    }
 
     void Receive(const ShortMessage& message)
     {
@@ -96,35 +74,10 @@ struct MIDIInput::Impl
 
     void Open()
     {
-        const std::optional<QString> name = NameOf(deviceId);
-        if (device) {
-            if (name && openId == deviceId && openName == *name) return;
-            emit port.Error(
-                PortErrorCode::DeviceBusy,
-                QStringLiteral("The MIDI input is already open on \"%1\"; close it before opening "
-                               "another device.")
-                    .arg(openName));
-            return;
-        }
-        if (!name) {
-            Fail(deviceId, {}, PortErrorCode::BadDeviceId,
-                 QStringLiteral("There is no MIDI input device number %1.").arg(deviceId));
-            return;
-        }
-        try {
-            device = devices->OpenInput(deviceId, *name);
-            if (!device)
-                throw DeviceError(PortErrorCode::Unspecified, QStringLiteral("No device was opened."));
-            openId = deviceId;
-            openName = *name;
-            quietFailure.reset();
-        } catch (const DeviceError& error) {
-            Fail(deviceId, *name, error.Code(), error.Description());
-        } catch (const std::exception& error) {
-            Fail(deviceId, *name, PortErrorCode::Unspecified,
-                 QStringLiteral("The MIDI input \"%1\" could not be opened: %2")
-                     .arg(*name, QString::fromLocal8Bit(error.what())));
-        }
+        auto opened = choice.Open<InputDevice>(
+            device != nullptr, [this](int id, const QString& name) { return devices->OpenInput(id, name); },
+            [this](int code, const QString& description) { emit port.Error(code, description); });
+        if (opened) device = std::move(opened);
     }
 
     void Start()
@@ -200,24 +153,22 @@ void MIDIInput::SetAction(int action)
 
 int MIDIInput::DeviceID() const
 {
-    return impl_->deviceId;
+    return impl_->choice.Id();
 }
 
 void MIDIInput::SetDeviceID(int id)
 {
-    if (id != impl_->deviceId) impl_->quietFailure.reset();
-    impl_->deviceId = id;
+    impl_->choice.SetId(id);
 }
 
 QString MIDIInput::ProductName() const
 {
-    return impl_->NameOf(impl_->deviceId).value_or(QString());
+    return impl_->choice.NameOf(impl_->choice.Id()).value_or(QString());
 }
 
 int MIDIInput::DeviceCount()
 {
-    impl_->names = impl_->devices->InputNames();
-    return static_cast<int>(impl_->names->size());
+    return impl_->choice.Count();
 }
 
 int MIDIInput::OpenState() const

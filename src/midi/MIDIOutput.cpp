@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "ComponentError.h"
+#include "midi/DeviceChoice.h"
 #include "midi/TimedQueue.h"
 
 namespace vantor {
@@ -26,24 +27,22 @@ std::optional<ShortMessage> ChannelMessage(int status, int data1, int data2)
 struct MIDIOutput::Impl
 {
     explicit Impl(MIDIOutput& owner, std::shared_ptr<DeviceProvider> provider)
-        : port(owner), devices(std::move(provider))
+        : port(owner),
+          devices(std::move(provider)),
+          choice(
+              QStringLiteral("output"), [this] { return devices->OutputNames(); },
+              [this] { return devices->DefaultOutputName(); })
     {
+        choice.SetId(-1);
     }
 
     MIDIOutput& port;
     std::shared_ptr<DeviceProvider> devices;
-
-    std::optional<std::vector<QString>> names;  // snapshot taken by DeviceCount()
-    int deviceId = -1;
+    DeviceChoice choice;
 
     // The open device; the worker sends to it under sendLock.
     std::mutex sendLock;
     std::unique_ptr<OutputDevice> device;
-    int openId = 0;
-    QString openName;
-
-    // The last device that failed to open, reported once.
-    std::optional<std::pair<int, QString>> quietFailure;
 
     int status = 0, data1 = 0, data2 = 0;
     double timeStamp = 0;
@@ -129,63 +128,14 @@ struct MIDIOutput::Impl
         }
     }
 
-    std::vector<QString>& Names()
-    {
-        if (!names) names = devices->OutputNames();
-        return *names;
-    }
-
-    std::optional<QString> NameOf(int id)
-    {
-        if (id == -1) return devices->DefaultOutputName();
-        auto& list = Names();
-        if (id < 0 || id >= static_cast<int>(list.size())) return std::nullopt;
-        return list[static_cast<std::size_t>(id)];
-    }
-
-    void Fail(int id, const QString& name, int code, const QString& description)
-    {
-        const std::pair<int, QString> failed{id, name};
-        if (quietFailure == failed) return;
-        quietFailure = failed;
-        emit port.Error(code, description);
-    }
-
     void Open()
     {
-        const std::optional<QString> name = NameOf(deviceId);
-        if (device) {
-            if (name && openId == deviceId && openName == *name) return;
-            emit port.Error(
-                PortErrorCode::DeviceBusy,
-                QStringLiteral("The MIDI output is already open on \"%1\"; close it before opening "
-                               "another device.")
-                    .arg(openName));
-            return;
-        }
-        if (!name) {
-            Fail(deviceId, {}, PortErrorCode::BadDeviceId,
-                 QStringLiteral("There is no MIDI output device number %1.").arg(deviceId));
-            return;
-        }
-        try {
-            auto opened = devices->OpenOutput(deviceId, *name);
-            if (!opened)
-                throw DeviceError(PortErrorCode::Unspecified, QStringLiteral("No device was opened."));
-            {
-                const std::lock_guard lock(sendLock);
-                device = std::move(opened);
-            }
-            openId = deviceId;
-            openName = *name;
-            quietFailure.reset();
-        } catch (const DeviceError& error) {
-            Fail(deviceId, *name, error.Code(), error.Description());
-        } catch (const std::exception& error) {
-            Fail(deviceId, *name, PortErrorCode::Unspecified,
-                 QStringLiteral("The MIDI output \"%1\" could not be opened: %2")
-                     .arg(*name, QString::fromLocal8Bit(error.what())));
-        }
+        auto opened = choice.Open<OutputDevice>(
+            device != nullptr, [this](int id, const QString& name) { return devices->OpenOutput(id, name); },
+            [this](int code, const QString& description) { emit port.Error(code, description); });
+        if (!opened) return;
+        const std::lock_guard lock(sendLock);
+        device = std::move(opened);
     }
 
     void Close()
@@ -281,24 +231,22 @@ void MIDIOutput::SetAction(int action)
 
 int MIDIOutput::DeviceID() const
 {
-    return impl_->deviceId;
+    return impl_->choice.Id();
 }
 
 void MIDIOutput::SetDeviceID(int id)
 {
-    if (id != impl_->deviceId) impl_->quietFailure.reset();
-    impl_->deviceId = id;
+    impl_->choice.SetId(id);
 }
 
 QString MIDIOutput::ProductName() const
 {
-    return impl_->NameOf(impl_->deviceId).value_or(QString());
+    return impl_->choice.NameOf(impl_->choice.Id()).value_or(QString());
 }
 
 int MIDIOutput::DeviceCount()
 {
-    impl_->names = impl_->devices->OutputNames();
-    return static_cast<int>(impl_->names->size());
+    return impl_->choice.Count();
 }
 
 int MIDIOutput::OpenState() const

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "midi/backends/MidiDevice.h"
+
+namespace vantor {
+
+// What a port knows of its devices: the list as it stood when last counted (a
+// number stands for the name recorded then), the number chosen, the device open,
+// and the one failing device whose retries stay quiet (stepping opens the output
+// before every event; a message box each time would make the program unusable).
+class DeviceChoice
+{
+public:
+    using Lister = std::function<std::vector<QString>()>;
+    using ErrorSink = std::function<void(int code, const QString& description)>;
+
+    // kind names the port in messages ("output", "input"); defaultName, when given,
+    // names device -1.
+    DeviceChoice(QString kind, Lister list, std::function<QString()> defaultName = {})
+        : kind_(std::move(kind)), list_(std::move(list)), defaultName_(std::move(defaultName))
+    {
+    }
+
+    int Id() const { return id_; }
+    void SetId(int id)
+    {
+        if (id != id_) quietFailure_.reset();
+        id_ = id;
+    }
+
+    int Count()
+    {
+        names_ = list_();
+        return static_cast<int>(names_->size());
+    }
+
+    std::optional<QString> NameOf(int id)
+    {
+        if (id == -1 && defaultName_) return defaultName_();
+        if (!names_) names_ = list_();
+        if (id < 0 || id >= static_cast<int>(names_->size())) return std::nullopt;
+        return (*names_)[static_cast<std::size_t>(id)];
+    }
+
+    // Opens the chosen device through open(id, name). A device already open under
+    // the same number and name stays as it is; failures reach error, once per
+    // failing device. Returns what was opened, or nothing.
+    template <class Device, class Opener>
+    std::unique_ptr<Device> Open(bool alreadyOpen, Opener&& open, const ErrorSink& error)
+    {
+        const std::optional<QString> name = NameOf(id_);
+        if (alreadyOpen) {
+            if (!(name && openId_ == id_ && openName_ == *name))
+                error(PortErrorCode::DeviceBusy,
+                      QStringLiteral("The MIDI %1 is already open on \"%2\"; close it before opening "
+                                     "another device.")
+                          .arg(kind_, openName_));
+            return nullptr;
+        }
+        if (!name) {
+            Fail(error, {}, PortErrorCode::BadDeviceId,
+                 QStringLiteral("There is no MIDI %1 device number %2.").arg(kind_).arg(id_));
+            return nullptr;
+        }
+        try {
+            std::unique_ptr<Device> device = std::forward<Opener>(open)(id_, *name);
+            if (!device)
+                throw DeviceError(PortErrorCode::Unspecified, QStringLiteral("No device was opened."));
+            openId_ = id_;
+            openName_ = *name;
+            quietFailure_.reset();
+            return device;
+        } catch (const DeviceError& failure) {
+            Fail(error, *name, failure.Code(), failure.Description());
+        } catch (const std::exception& failure) {
+            Fail(error, *name, PortErrorCode::Unspecified,
+                 QStringLiteral("The MIDI %1 \"%2\" could not be opened: %3")
+                     .arg(kind_, *name, QString::fromLocal8Bit(failure.what())));
+        }
+        return nullptr;
+    }
+
+private:
+    void Fail(const ErrorSink& error, const QString& name, int code, const QString& description)
+    {
+        std::pair<int, QString> failed{id_, name};
+        if (quietFailure_ == failed) return;
+        quietFailure_ = std::move(failed);
+        error(code, description);
+    }
+
+    QString kind_;
+    Lister list_;
+    std::function<QString()> defaultName_;
+    std::optional<std::vector<QString>> names_;
+    int id_ = 0;
+    int openId_ = 0;
+    QString openName_;
+    std::optional<std::pair<int, QString>> quietFailure_;
+};
+
+}  // namespace vantor
