@@ -11,11 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/Form1.h"
 #include "support/MemoryDevices.h"
 #include "support/SmfWriter.h"
 
 using namespace vantor;
+using namespace vantor::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -24,25 +26,6 @@ constexpr int Messages = 2000;
 // The player's keyboard sends on channel 16; the song plays on channel 1.
 constexpr std::uint8_t PressStatus = 0x9F;
 constexpr std::uint8_t ReleaseStatus = 0x8F;
-
-double Percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty()) return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-    return values[index];
-}
-
-Form1Hooks QuietHooks()
-{
-    Form1Hooks hooks;
-    hooks.ChooseMidiFile = [](QWidget*) { return QString(); };
-    hooks.ShowMessage = [](QWidget*, const QString& text) {
-        std::fprintf(stderr, "box: %s\n", qPrintable(text));
-    };
-    hooks.Quit = [] {};
-    return hooks;
-}
 
 std::vector<Clock::time_point> EchoTimes(const test::MemoryDevices& devices)
 {

@@ -9,8 +9,10 @@
 #include <random>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "keyboard/PianoKeyboard.h"
 
+using vantor::bench::Median;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -31,12 +33,6 @@ protected:
 double Milliseconds(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 void SettleEvents()

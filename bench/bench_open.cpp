@@ -8,21 +8,17 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/Form1.h"
 #include "song/StepMap.h"
 #include "support/MemoryDevices.h"
 #include "support/SmfWriter.h"
 
 using namespace vantor;
+using namespace vantor::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 double MsSince(Clock::time_point start)
 {

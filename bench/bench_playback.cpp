@@ -10,38 +10,21 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/Form1.h"
 #include "midi/MIDIOutput.h"
 #include "support/MemoryDevices.h"
 #include "support/SmfWriter.h"
 
 using namespace vantor;
+using namespace vantor::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty()) return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-    return values[index];
-}
-
 double Ms(Clock::duration duration)
 {
     return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-Form1Hooks QuietHooks()
-{
-    Form1Hooks hooks;
-    hooks.ChooseMidiFile = [](QWidget*) { return QString(); };
-    hooks.ShowMessage = [](QWidget*, const QString& text) {
-        std::fprintf(stderr, "box: %s\n", qPrintable(text));
-    };
-    hooks.Quit = [] {};
-    return hooks;
 }
 
 void WaitUntilStopped(Form1& form)

@@ -13,12 +13,14 @@
 #include <numeric>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "midi/MIDIOutput.h"
 #include "midi/backends/BuiltInSynth.h"
 #include "midi/backends/SystemDevices.h"
 #include "support/MemoryDevices.h"
 
 using namespace vantor;
+using namespace vantor::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -28,13 +30,6 @@ constexpr int kMessages = 10'000;
 double Ms(Clock::duration duration)
 {
     return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double Percentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-    return values[index];
 }
 
 double Mean(const std::vector<double>& values, std::size_t from, std::size_t to)

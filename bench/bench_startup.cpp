@@ -9,8 +9,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/Form1.h"
 #include "support/FormHarness.h"
+
+using vantor::bench::Median;
 
 namespace {
 
@@ -19,13 +22,6 @@ using Clock = std::chrono::steady_clock;
 double Milliseconds(Clock::duration duration)
 {
     return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 }  // namespace

@@ -10,20 +10,16 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/Form1.h"
 #include "support/MemoryDevices.h"
 #include "support/SmfWriter.h"
 
 using namespace vantor;
+using namespace vantor::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 }  // namespace
 
