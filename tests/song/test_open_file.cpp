@@ -1,3 +1,7 @@
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
 #include "practice/PracticeCheck.h"
 #include "support/SmfWriter.h"
 
@@ -133,6 +137,25 @@ private slots:
         QCOMPARE(f.Midifile1.FilePath(), h.nextFile);
         QCOMPARE(f.TrackList->count(), 0);
         QVERIFY(f.CmdPlay->isEnabled() && !f.CmdStop->isEnabled() && ForwardHasFocus(f));
+    }
+
+    // A .mid file dropped on the window opens as from the menu; anything else is refused.
+    void dropsOpenMidiFiles()
+    {
+        FormHarness h;
+        LoadAndShow(h);
+        Form1& f = h.form();
+        const auto drop = [&f](const QString& path) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(path)});
+            QDropEvent event(QPointF(400, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            static_cast<QObject&>(f).event(&event);  // straight to the window, as a drop does
+        };
+        drop(h.WriteFile(kThreeTracks, "song.txt"));
+        QCOMPARE(f.TrackList->count(), 0);
+        drop(h.WriteFile(kThreeTracks, "dropped.MID"));
+        QCOMPARE(Entries(f), "Right hand|Track 3");
+        CheckAtStart(f);
     }
 };
 
