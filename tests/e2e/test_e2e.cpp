@@ -468,8 +468,11 @@ private slots:
                    u"-n %1 -S --no-realtime -d dummy -r 48000 -p 256"_s.arg(server).split(u' '));
             Run({}, u"jack_wait"_s, {u"--wait"_s, u"--timeout"_s, u"10"_s});
 
-            // -displayfd writes the display number it took once the server accepts clients.
-            Launch(xvfb_, u"Xvfb"_s, u"-displayfd 1 -screen 0 1280x800x24 -nolisten tcp"_s.split(u' '));
+            // A display of our own, away from :0 where a desktop's server (or a stale
+            // socket of one) may answer; -displayfd writes it once clients are accepted.
+            const QString wanted = u":%1"_s.arg(100 + QCoreApplication::applicationPid() % 800);
+            Launch(xvfb_, u"Xvfb"_s,
+                   (wanted + u" -displayfd 1 -screen 0 1280x800x24 -nolisten tcp"_s).split(u' '));
             QByteArray number;
             WaitFor(
                 [&] {
