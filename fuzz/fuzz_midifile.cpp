@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "song/Midifile.h"
 #include "song/SmfDump.h"
 

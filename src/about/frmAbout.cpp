@@ -15,7 +15,7 @@
 #include "about/ProcessLauncher.h"
 #include "about/Registry.h"
 #include "about/VersionText.h"
-#include "app/Guards.h"
+#include "common/Guards.h"
 
 namespace vantor {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "song/Midifile.h"
+#include "song/StepMap.h"
 
 class QAction;
 class QCheckBox;
@@ -187,8 +188,5 @@ private:
     bool closing_ = false;
     bool receiving_ = false;  // a run of OnMessageReceived is looping over the input buffer
 };
-
-inline constexpr int StepNoteOn = 2;
-inline constexpr int StepRelease = 1;
 
 }  // namespace vantor

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <string>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "keyboard/KeyboardGeometry.h"
 
 namespace vantor {

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <optional>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "midi/DeviceChoice.h"
 
 namespace vantor {

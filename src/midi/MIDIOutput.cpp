@@ -6,7 +6,7 @@
 #include <mutex>
 #include <optional>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "midi/DeviceChoice.h"
 #include "midi/TimedQueue.h"
 

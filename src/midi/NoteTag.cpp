@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 
 namespace vantor {
 

@@ -9,7 +9,7 @@
 #include <limits>
 #include <optional>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "song/NumberText.h"
 #include "song/SmfSong.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 
 namespace vantor {
 

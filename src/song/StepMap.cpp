@@ -2,8 +2,7 @@
 
 #include <string>
 
-#include "ComponentError.h"
-#include "app/Form1.h"
+#include "common/ComponentError.h"
 #include "song/Midifile.h"
 #include "song/NoteKind.h"
 

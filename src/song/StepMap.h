@@ -8,6 +8,10 @@ namespace vantor {
 
 class Midifile;
 
+// Step map entries.
+inline constexpr int StepNoteOn = 2;
+inline constexpr int StepRelease = 1;
+
 // Marks every event of the reader's current track for stepping: StepNoteOn (2) for
 // a note-on, StepRelease (1) for the first note-off after a note-on, 0 otherwise.
 // The result has indices 0..EventCount+1; the two ends are always 0. Moves the

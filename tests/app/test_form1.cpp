@@ -2,7 +2,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "keyboard/PianoKeyboard.h"
 #include "midi/MIDIOutput.h"
 #include "support/FormHarness.h"
@@ -63,6 +63,7 @@ private slots:
     void shutDown();
     void layout_data();
     void layout();
+    void keyboardOperationsReachTheKeyboard();
 };
 
 void TestForm1::startUp()
@@ -210,6 +211,19 @@ void TestForm1::layout()
         QVERIFY(!widget->property("icon").value<QIcon>().isNull());
         QCOMPARE(widget->accessibleName(), QString(tip));
     }
+}
+
+void TestForm1::keyboardOperationsReachTheKeyboard()
+{
+    const auto play = [](auto& keys) {
+        keys.LightKey(60), keys.LightKey(62), keys.PressKey(62), keys.ReleaseKey(62);
+        keys.HideIndicators(), keys.PressKey(61), keys.ShowIndicators(), keys.PaintKeyLit(64);
+    };
+    Form1 form(MemoryDevices::Create());
+    PianoKeyboard alone;
+    play(form);
+    play(alone);
+    QCOMPARE(form.Keyboard->grab().toImage(), alone.grab().toImage());
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,20 +1,17 @@
-// The on-screen keyboard, alone and in the main window, checked on rendered pixels.
+// The on-screen keyboard, checked on rendered pixels.
 #include <QtTest>
 
-#include "app/Form1.h"
 #include "keyboard/KeyboardGeometry.h"
 #include "keyboard/PianoKeyboard.h"
-#include "support/MemoryDevices.h"
 
 using namespace vantor;
 using keyboard_geometry::IndicatorRect;
 
 namespace {
 
-// Runs steps such as "L60 P60 R60" on a keyboard or on the window that forwards to one:
+// Runs steps such as "L60 P60 R60" on a keyboard:
 // L/U light/unlight, l/r paint lit/rest, P/R press/release, C clear, H/S hide/show indicators.
-template <class Keys>
-void Apply(Keys& keys, const QString& steps)
+void Apply(PianoKeyboard& keys, const QString& steps)
 {
     for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
         const char op = step[0].toLatin1();
@@ -43,14 +40,13 @@ private slots:
 
 void KeyboardTest::pixels_data()
 {
-    QTest::addColumn<bool>("window");
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QRect>("area");  // every pixel of it shows the colour
     QTest::addColumn<QRgb>("colour");
-    const auto row = [](const char* name, const char* steps, QRect area, QRgb colour, bool window = false) {
-        QTest::newRow(name) << window << QString::fromLatin1(steps) << area << colour;
+    const auto row = [](const char* name, const char* steps, QRect area, QRgb colour) {
+        QTest::newRow(name) << QString::fromLatin1(steps) << area << colour;
     };
-    const QRect c4 = IndicatorRect(60), cs4 = IndicatorRect(61), d4 = IndicatorRect(62);
+    const QRect c4 = IndicatorRect(60), cs4 = IndicatorRect(61);
     row("strip: first segment", "", {16, 96, 31, 3}, StripRedColour);
     row("strip: tick before C1", "", {47, 96, 3, 3}, StripBlackColour);
     row("A#0 key at x 30, 9 wide, under the strip", "", {30, 99, 9, 48}, BlackKeyColour);
@@ -69,29 +65,17 @@ void KeyboardTest::pixels_data()
     row("Hide Light Show", "H L60 S", c4, LitColour);
     row("notes 20 and 109: A0 unchanged", "L20 P20 L109 P109", IndicatorRect(21), WhiteKeyColour);
     row("notes 20 and 109: C8 unchanged", "l20 P20 l109 P109", IndicatorRect(108), WhiteKeyColour);
-    row("window: LightKey", "L60", c4, LitColour, true);
-    row("window: PressKey ReleaseKey", "L62 P62 R62", d4, LitColour, true);
-    row("window: ShowIndicators", "H P62 S", d4, PressedColour, true);
 }
 
 void KeyboardTest::pixels()
 {
-    QFETCH(bool, window);
     QFETCH(QString, steps);
     QFETCH(QRect, area);
     QFETCH(QRgb, colour);
-    QImage image;
-    QPoint origin;
-    if (window) {
-        Form1 form(test::MemoryDevices::Create());
-        Apply(form, steps);
-        image = form.Keyboard->parentWidget()->grab().toImage();
-    } else {
-        PianoKeyboard keyboard;
-        Apply(keyboard, steps);
-        image = keyboard.grab().toImage();
-        origin = PianoKeyboard::Area.topLeft();
-    }
+    PianoKeyboard keyboard;
+    Apply(keyboard, steps);
+    const QImage image = keyboard.grab().toImage();
+    const QPoint origin = PianoKeyboard::Area.topLeft();
     QImage expected(area.size(), QImage::Format_RGB32);
     expected.fill(colour);
     QCOMPARE(image.copy(area.translated(-origin)).convertToFormat(QImage::Format_RGB32), expected);

@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "midi/NoteTag.h"
 
 using namespace vantor;

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "midi/MIDIInput.h"
 #include "midi/MIDIOutput.h"
 #include "support/MemoryDevices.h"

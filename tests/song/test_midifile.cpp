@@ -1,6 +1,6 @@
 #include <QTest>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "song/Midifile.h"
 #include "support/SmfWriter.h"
 

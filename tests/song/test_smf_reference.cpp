@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QTest>
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "song/Midifile.h"
 #include "song/SmfDump.h"
 

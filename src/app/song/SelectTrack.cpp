@@ -2,8 +2,8 @@
 #include <QLineEdit>
 #include <QSlider>
 
-#include "ComponentError.h"
 #include "app/Form1.h"
+#include "common/ComponentError.h"
 #include "song/StepMap.h"
 
 namespace vantor {

@@ -1,6 +1,6 @@
 // The main window's keyboard operations: each forwards to the keyboard widget.
-#include "ComponentError.h"
 #include "app/Form1.h"
+#include "common/ComponentError.h"
 #include "keyboard/PianoKeyboard.h"
 
 namespace vantor {

@@ -1,4 +1,4 @@
-#include "devices/Instruments.h"
+#include "app/devices/Instruments.h"
 
 #include <array>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "practice/BoxNumber.h"
+#include "app/practice/BoxNumber.h"
 
-#include "ComponentError.h"
+#include "common/ComponentError.h"
 #include "song/NumberText.h"
 
 namespace vantor {

@@ -3,8 +3,8 @@
 #include <QPushButton>
 #include <exception>
 
-#include "ComponentError.h"
 #include "app/Form1.h"
+#include "common/ComponentError.h"
 #include "song/StepMap.h"
 
 namespace vantor {

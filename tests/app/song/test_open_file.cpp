@@ -2,7 +2,7 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "practice/PracticeCheck.h"
+#include "support/PracticeCheck.h"
 #include "support/SmfWriter.h"
 
 using namespace vantor;

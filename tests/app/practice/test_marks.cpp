@@ -1,4 +1,4 @@
-#include "practice/PracticeCheck.h"
+#include "support/PracticeCheck.h"
 
 using namespace vantor::test;
 using S = QStringList;

@@ -2,9 +2,9 @@
 // instrument choice.
 #include <QComboBox>
 
-#include "ComponentError.h"
 #include "app/Form1.h"
-#include "devices/Instruments.h"
+#include "app/devices/Instruments.h"
+#include "common/ComponentError.h"
 #include "midi/MIDIInput.h"
 #include "midi/MIDIOutput.h"
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/Form1.h"
-#include "app/Guards.h"
-#include "practice/BoxNumber.h"
+#include "app/practice/BoxNumber.h"
+#include "common/Guards.h"
 
 namespace vantor {
 

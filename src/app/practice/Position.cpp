@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <optional>
 
-#include "ComponentError.h"
 #include "app/Form1.h"
-#include "app/Guards.h"
-#include "practice/BoxNumber.h"
+#include "app/practice/BoxNumber.h"
+#include "common/ComponentError.h"
+#include "common/Guards.h"
 
 namespace vantor {
 

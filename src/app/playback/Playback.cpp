@@ -7,7 +7,7 @@
 
 #include "app/BusyCursor.h"
 #include "app/Form1.h"
-#include "app/Guards.h"
+#include "common/Guards.h"
 #include "midi/MIDIOutput.h"
 #include "midi/NoteTag.h"
 #include "song/NoteKind.h"

@@ -3,7 +3,7 @@
 #include <QScopedValueRollback>
 
 #include "app/Form1.h"
-#include "app/Guards.h"
+#include "common/Guards.h"
 #include "midi/MIDIInput.h"
 #include "midi/MIDIOutput.h"
 #include "song/NoteKind.h"
