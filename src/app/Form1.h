@@ -152,6 +152,8 @@ public:
     bool ComputerKey_Event(const QKeyEvent& event);
     // Ends every note held on the computer keyboard.
     void ReleaseComputerKeys();
+    // Sends the key release held back to tell it from auto-repeat, if any.
+    void FlushComputerKeyRelease();
 
     // ---- controls (named as in the layout; each carries its name as objectName) ----
     QLabel* Label1 = nullptr;
@@ -242,6 +244,16 @@ private:
     std::deque<TypedMessage> typed_;  // computer keys waiting for the input loop
     std::map<int, int> typedHeld_;    // computer key (scan code, else key code) -> its note
     int typedLowerC_ = ComputerKeysStartC;
+    // X reports auto-repeat as a release and a press with the same time, and Qt
+    // does not always tell: a release waits briefly for its twin.
+    struct HeldBackRelease
+    {
+        int identity = 0;
+        std::uint64_t time = 0;
+        std::uint64_t serial = 0;
+    };
+    std::optional<HeldBackRelease> heldBackRelease_;
+    std::uint64_t releaseSerial_ = 0;
 };
 
 }  // namespace vantor

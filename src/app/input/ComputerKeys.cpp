@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTimer>
 
 #include "app/Form1.h"
 #include "keyboard/ComputerKeys.h"
@@ -13,6 +14,9 @@ namespace vantor {
 namespace {
 
 constexpr int TypedVelocity = 100;
+// How long a release waits for the press that would make it auto-repeat: X sends
+// the two together, so a few milliseconds would do on an idle machine.
+constexpr int RepeatTwinMs = 30;
 
 // Text boxes keep their keys.
 bool TakesText(const QWidget* widget)
@@ -50,12 +54,25 @@ bool Form1::ComputerKey_Event(const QKeyEvent& event)
 {
     const bool press = event.type() == QEvent::KeyPress;
     const int identity = KeyIdentity(event);
+    if (heldBackRelease_) {
+        const bool twin = press && heldBackRelease_->identity == identity && event.timestamp() != 0 &&
+                          heldBackRelease_->time == event.timestamp();
+        if (twin) {
+            heldBackRelease_.reset();
+            return true;
+        }
+        // Anything else goes out after the release, in the order it came.
+        FlushComputerKeyRelease();
+    }
     if (!press) {
-        const auto held = typedHeld_.find(identity);
-        if (held == typedHeld_.end() || event.isAutoRepeat()) return held != typedHeld_.end();
-        typed_.push_back({0x80, held->second, 64});
-        typedHeld_.erase(held);
-        OnMessageReceived();
+        if (!typedHeld_.contains(identity)) return false;
+        if (event.isAutoRepeat()) return true;
+        const std::uint64_t serial = ++releaseSerial_;
+        heldBackRelease_ = HeldBackRelease{identity, event.timestamp(), serial};
+        QTimer::singleShot(RepeatTwinMs, this, [this, serial] {
+            if (heldBackRelease_ && heldBackRelease_->serial == serial)
+                Guarded("FlushComputerKeyRelease", [this] { FlushComputerKeyRelease(); });
+        });
         return true;
     }
     // Shortcuts and the menus' keys come with Ctrl or Alt.
@@ -73,8 +90,20 @@ bool Form1::ComputerKey_Event(const QKeyEvent& event)
     return true;
 }
 
+void Form1::FlushComputerKeyRelease()
+{
+    if (!heldBackRelease_) return;
+    const auto held = typedHeld_.find(heldBackRelease_->identity);
+    heldBackRelease_.reset();
+    if (held == typedHeld_.end()) return;
+    typed_.push_back({0x80, held->second, 64});
+    typedHeld_.erase(held);
+    OnMessageReceived();
+}
+
 void Form1::ReleaseComputerKeys()
 {
+    heldBackRelease_.reset();
     for (const auto& [identity, note] : typedHeld_)
         typed_.push_back({0x80, note, 64});
     typedHeld_.clear();
