@@ -34,6 +34,8 @@ class HeldKeys
 {
 public:
     void Apply(int status, int note, int velocity);
+    // Forgets every key, as if all were let go (a release lost with a device).
+    void Clear() { keys_.clear(); }
     // The number of the latest press, 0 before any.
     std::uint64_t LastPress() const { return presses_; }
     std::span<const HeldKey> Keys() const { return keys_; }

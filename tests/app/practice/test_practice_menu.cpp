@@ -35,7 +35,7 @@ void Key(Form1& f, QEvent::Type type, const QString& name, bool autoRepeat = fal
 // its pedal down / lifted, kX / KX the computer key X down / up, rX X repeating (as
 // Qt tells it), aX X repeating as X sends it (a release and a press at one time), m the
 // focus in the mark box; the letters of PracticeCheck's Act (f, e, p, ...) act; W
-// unticks Wait for My Notes; S clicks Stop.
+// unticks Wait for My Notes; S clicks Stop, R Midi Reset.
 void Play(FormHarness& h, const QString& script)
 {
     Form1& f = h.form();
@@ -59,6 +59,8 @@ void Play(FormHarness& h, const QString& script)
             f.PracticeWait->trigger();
         } else if (c == 'S') {
             f.CmdStop->click();
+        } else if (c == 'R') {
+            f.ResetMidi->click();
         } else {
             Do(f, word);
         }
@@ -101,6 +103,7 @@ private slots:
         row("end of the track: nothing waits", "w", "e +60", {"reset", echo(60)}, "11");
         row("playing: no targets, no step", "w", "p +64", {echo(64)}, "1");
         row("stopped: the targets again", "w", "p +64 -64 S", {echo(64), up(64), "reset"}, "1 t64");
+        row("Midi Reset forgets a release never sent", "w", "+61 R", {echo(61), "reset"}, "1 t64");
         row("unticked: no colours", "wc", "+61 W", {echo(61)}, "1");
         row("unticked: the player only echoes", "", "+64", {echo(64)}, "1");
         row("computer keys: echoed, counted", "wck", "kQ kE KQ kT",
