@@ -28,6 +28,7 @@ void Form1::OnMessageReceived()
         if (IsClosing()) return;
         if (MIDIInput1->PendingCount() > 0) {
             HandleLiveMessage(MIDIInput1->Status(), MIDIInput1->Data1(), MIDIInput1->Data2());
+            if (IsClosing()) return;
             MIDIInput1->SetAction(ActionRemoveMessage);
         } else if (!typed_.empty()) {
             const TypedMessage message = typed_.front();

@@ -73,7 +73,9 @@ void Form1::UpdateWait()
         return;
     }
     if (place != waitPlace_) {
+        // Recorded first: a song that cannot be read is reported once, not on every event.
         waitPlace_ = place;
+        waitTargets_.clear();
         waitTargets_ = StepTargets(Midifile1, StepMap, place->chordMode);
         std::erase_if(waitTargets_, [](int note) { return !Waitable(note); });
         // Keys already down belong to what came before.
