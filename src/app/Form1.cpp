@@ -83,6 +83,8 @@ Form1::Form1(std::shared_ptr<DeviceProvider> devices, Form1Hooks hooks, QWidget*
     BuildLayout();
     BuildMenus();
     ConnectHandlers();
+    // Computer keys reach whichever control has the focus first.
+    QCoreApplication::instance()->installEventFilter(this);
     // Nothing in the window moves or grows: the window keeps its size.
     // Fixed before the window exists, so no platform window has to be told later.
     setFixedSize(sizeHint());
@@ -93,6 +95,7 @@ Form1::~Form1()
     // The ports outlive this object's members (Qt deletes children last): nothing
     // they report while closing may reach the half-destroyed window.
     closing_ = true;
+    QCoreApplication::instance()->removeEventFilter(this);
     MIDIOutput1->disconnect(this);
     MIDIInput1->disconnect(this);
 }
@@ -107,6 +110,8 @@ void Form1::BuildMenus()
     FileMenu->addSeparator()->setObjectName(QStringLiteral("FileSep1"));
     FileExit = FileMenu->addAction(QStringLiteral("E&xit"));
     FileExit->setObjectName(QStringLiteral("FileExit"));
+
+    BuildPracticeMenu();
 
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
@@ -233,6 +238,8 @@ void Form1::Guarded(const char* handler, const std::function<void()>& body) noex
     // Once shut-down has begun no further window or port event is handled.
     if (closing_) return;
     RunGuarded(handler, body);
+    // Whatever the handler moved, the keys waited for follow.
+    if (!closing_) RunGuarded("UpdateWait", [this] { UpdateWait(); });
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -3,16 +3,22 @@
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "keyboard/ComputerKeys.h"
 #include "song/Midifile.h"
 #include "song/StepMap.h"
+#include "song/WaitJudge.h"
 
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -25,6 +31,7 @@ class DeviceProvider;
 class MIDIInput;
 class MIDIOutput;
 class PianoKeyboard;
+enum class KeyMark;
 
 // What the main window asks of the desktop. The defaults use Qt's dialogs; tests
 // replace them so nothing blocks.
@@ -93,6 +100,7 @@ public:
     void ReleaseKey(int note);
     void HideIndicators();
     void ShowIndicators();
+    void MarkKey(int note, KeyMark mark);
 
     // ---- song/: opening a file, the track list, track selection ----
     void OpenMidiFile();
@@ -106,6 +114,8 @@ public:
     // ---- practice/: stepping, position controls, marks ----
     void PlayCurrentEvent(bool sound);
     void StepForward();
+    // Step Forward's walk, sounding its notes or only lighting them.
+    void WalkForward(bool sound);
     void StepBack();
     void RebuildKeyboard(int target);
     void TagForward_Click();
@@ -118,6 +128,16 @@ public:
     void TagMarker_Change();
     void TagGoto_Click();
 
+    // ---- practice/: the Practice menu (waiting for notes, computer keys, pedal) ----
+    void BuildPracticeMenu();
+    void PracticeWait_Click();
+    void PracticeKeys_Click();
+    // Shows the next step's targets and the wrong keys, and takes the step once
+    // the targets are played; clears both while waiting is off or impossible.
+    void UpdateWait();
+    // The step taken by playing the targets: Step Forward's, without a sound.
+    void TakeWaitStep();
+
     // ---- midi/: playback and live input ----
     void StartPlayback();
     void QueueTrack();
@@ -126,6 +146,14 @@ public:
     void CmdPlay_Click();
     void CmdStop_Click();
     void OnMessageReceived();
+    // One message from the player: step keys, pedal, pressed keys, echo, judging.
+    void HandleLiveMessage(int status, int data1, int data2);
+    // A key of the computer keyboard; true when it plays a note or moves the octave.
+    bool ComputerKey_Event(const QKeyEvent& event);
+    // Ends every note held on the computer keyboard.
+    void ReleaseComputerKeys();
+    // Sends the key release held back to tell it from auto-repeat, if any.
+    void FlushComputerKeyRelease();
 
     // ---- controls (named as in the layout; each carries its name as objectName) ----
     QLabel* Label1 = nullptr;
@@ -157,6 +185,10 @@ public:
     QMenu* HelpMenu = nullptr;
     QAction* HelpContent = nullptr;
     QAction* HelpAbout = nullptr;
+    QMenu* PracticeMenu = nullptr;
+    QAction* PracticeWait = nullptr;
+    QAction* PracticeKeys = nullptr;
+    QAction* PracticePedal = nullptr;
 
     // ---- components ----
     Midifile Midifile1;
@@ -170,6 +202,8 @@ public:
     std::int32_t SavedVolume = 0;
     std::int32_t SavedRightVolume = 0;
     std::int16_t ProgramChannel = 0;
+    HeldKeys HeldInput;  // keys held on the MIDI input and the computer keyboard
+    PedalWatch InputPedal;
 
     const Form1Hooks& Hooks() const { return hooks_; }
 
@@ -177,6 +211,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildLayout();
@@ -187,6 +222,38 @@ private:
     QString helpFilePath_;
     bool closing_ = false;
     bool receiving_ = false;  // a run of OnMessageReceived is looping over the input buffer
+
+    // What the targets were worked out for; none while nothing is marked.
+    struct WaitPlace
+    {
+        std::uint64_t song = 0;
+        int position = 0;
+        bool chordMode = false;
+        bool operator==(const WaitPlace&) const = default;
+    };
+    std::optional<WaitPlace> CurrentWaitPlace() const;
+    std::optional<WaitPlace> waitPlace_;
+    std::vector<int> waitTargets_;
+    std::uint64_t waitBoundary_ = 0;  // the last press before the last step
+    std::uint64_t songLoads_ = 0;     // track selections, so a new song is seen at the same position
+
+    struct TypedMessage
+    {
+        int status, data1, data2;
+    };
+    std::deque<TypedMessage> typed_;  // computer keys waiting for the input loop
+    std::map<int, int> typedHeld_;    // computer key (scan code, else key code) -> its note
+    int typedLowerC_ = ComputerKeysStartC;
+    // X reports auto-repeat as a release and a press with the same time, and Qt
+    // does not always tell: a release waits briefly for its twin.
+    struct HeldBackRelease
+    {
+        int identity = 0;
+        std::uint64_t time = 0;
+        std::uint64_t serial = 0;
+    };
+    std::optional<HeldBackRelease> heldBackRelease_;
+    std::uint64_t releaseSerial_ = 0;
 };
 
 }  // namespace vantor

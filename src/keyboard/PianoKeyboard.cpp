@@ -30,7 +30,7 @@ PianoKeyboard::PianoKeyboard(QWidget* parent) : QWidget(parent)
     // Every pixel is painted, so Qt need not clear the background first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     for (int note = geo::LowestNote; note <= geo::HighestNote; ++note)
-        At(note).shown = RestingColour(note);
+        At(note).base = At(note).shown = RestingColour(note);
 }
 
 QRgb PianoKeyboard::RestingColour(int note)
@@ -58,6 +58,11 @@ const PianoKeyboard::Indicator& PianoKeyboard::At(int note) const
 void PianoKeyboard::Show(int note, QRgb colour)
 {
     Indicator& indicator = At(note);
+    indicator.base = colour;
+    // Only a press tells a held key from a free one here.
+    const bool pressed = colour == PressedColour;
+    if (indicator.mark == KeyMark::Target && !pressed) colour = TargetColour;
+    if (indicator.mark == KeyMark::Wrong && pressed) colour = WrongColour;
     if (indicator.shown == colour) return;
     indicator.shown = colour;
     // Hidden squares are drawn once, when they are shown again.
@@ -126,6 +131,24 @@ void PianoKeyboard::ShowIndicators()
     if (indicatorsVisible_) return;
     indicatorsVisible_ = true;
     update();
+}
+
+void PianoKeyboard::MarkKey(int note, KeyMark mark)
+{
+    if (!geo::IsValidNote(note)) return;
+    At(note).mark = mark;
+    Show(note, At(note).base);
+}
+
+void PianoKeyboard::ClearMarks()
+{
+    for (int note = geo::LowestNote; note <= geo::HighestNote; ++note)
+        MarkKey(note, KeyMark::None);
+}
+
+KeyMark PianoKeyboard::MarkOf(int note) const
+{
+    return At(note).mark;
 }
 
 QRgb PianoKeyboard::ShownColour(int note) const

@@ -198,9 +198,13 @@ void TestForm1::layout()
     QStringList menus;
     for (QAction* menu : f.menuBar()->actions())
         for (QAction* item : menu->menu()->actions())
-            menus << menu->text() + ' ' + item->text() + ' ' + item->shortcut().toString();
-    QCOMPARE(menus, QStringList({"&File &Open Midifile... Ctrl+O", "&File  ", "&File E&xit ",
-                                 "&Help &Help Contents F1", "&Help  ", "&Help &About Vantor "}));
+            menus << menu->text() + ' ' + item->text() + ' ' + item->shortcut().toString() +
+                         (item->isCheckable() ? (item->isChecked() ? "[x]" : "[ ]") : "");
+    QCOMPARE(menus,
+             QStringList({"&File &Open Midifile... Ctrl+O", "&File  ", "&File E&xit ",
+                          "&Practice &Wait for My Notes [ ]", "&Practice Computer &Keyboard Plays Notes [ ]",
+                          "&Practice &Pedal Steps Forward [ ]", "&Help &Help Contents F1", "&Help  ",
+                          "&Help &About Vantor "}));
     auto* widget = f.findChild<QWidget*>(name);
     QVERIFY(widget && widget->isVisible());
     QCOMPARE(widget->parentWidget(), f.centralWidget());

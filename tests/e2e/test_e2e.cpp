@@ -48,7 +48,7 @@ using Arrivals = std::vector<std::pair<Clock::time_point, Bytes>>;
 constexpr int ClientWidth = 866, ClientHeight = 185;
 constexpr int ArrivalTimeoutMs = 10000, QuietMs = 400, ScreenTimeoutMs = 8000;
 constexpr double PlaybackToleranceMs = 15.0;
-constexpr QRgb Lit = 0x404040, Pressed = 0x0000A0;
+constexpr QRgb Lit = 0x404040, Pressed = 0x0000A0, Target = 0x00B000, Wrong = 0xD00000;
 
 // Centres of the controls in the client area, from the window's layout.
 // clang-format off
@@ -124,6 +124,12 @@ Messages Reset(int noteStatus)
 Messages operator+(Messages a, const Messages& b)
 {
     a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+KeyColours operator+(KeyColours a, const KeyColours& b)
+{
+    a.insert(b.begin(), b.end());
     return a;
 }
 
@@ -771,6 +777,32 @@ private slots:
                 Step(
                     QLatin1String(s.action), [&] { peer_->Play({s.played}); }, s.before + Messages{s.played},
                     s.shown);
+        });
+    }
+    void waitingForNotesPlayedOnThePeer()
+    {
+        // Chord Mode at position 1: the program waits for C E G.
+        const auto tick = [&] { Press(u"alt+p"_s), Pause(500), Keys({u"w"_s}); };
+        const Messages firstTwo{Msg(0x90, 60, 70), Msg(0x90, 64, 71)};
+        const Messages wrong{Msg(0x90, 61, 72)};
+        const Messages last{Msg(0x80, 61, 0), Msg(0x90, 67, 73)};
+        const Messages letGo{Msg(0x80, 60, 0), Msg(0x90, 64, 0), Msg(0x80, 67, 64)};
+        const KeyColours nextChord{{62, Target}, {66, Target}, {69, Target}};
+        E2E_STEP({
+            Step(u"ticking Practice > Wait for My Notes with Alt+P, W"_s, tick, {},
+                 {{60, Target}, {64, Target}, {67, Target}});
+            Step(u"the peer pressing C4 E4 of the chord waited for"_s, [&] { peer_->Play(firstTwo); },
+                 firstTwo, {{60, Pressed}, {64, Pressed}, {67, Target}});
+            Step(u"the peer pressing a wrong C#4"_s, [&] { peer_->Play(wrong); }, wrong,
+                 {{60, Pressed}, {61, Wrong}, {64, Pressed}, {67, Target}});
+            // The chord is whole: the step lights it and sends nothing beyond the echoes.
+            Step(
+                u"the peer releasing C#4 and pressing G4"_s, [&] { peer_->Play(last); }, last,
+                KeyColours{{60, Lit}, {64, Lit}, {67, Lit}} + nextChord);
+            Step(
+                u"the peer releasing the chord"_s, [&] { peer_->Play(letGo); }, letGo,
+                KeyColours{{60, Lit}, {64, Lit}, {67, Lit}} + nextChord);
+            Step(u"unticking Wait for My Notes"_s, tick, {}, {{60, Lit}, {64, Lit}, {67, Lit}});
         });
     }
     void exitingThroughTheFileMenu()

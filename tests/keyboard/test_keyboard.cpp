@@ -1,6 +1,7 @@
 // The on-screen keyboard, checked on rendered pixels.
 #include <QtTest>
 
+#include "keyboard/ComputerKeys.h"
 #include "keyboard/KeyboardGeometry.h"
 #include "keyboard/PianoKeyboard.h"
 
@@ -10,7 +11,8 @@ using keyboard_geometry::IndicatorRect;
 namespace {
 
 // Runs steps such as "L60 P60 R60" on a keyboard:
-// L/U light/unlight, l/r paint lit/rest, P/R press/release, C clear, H/S hide/show indicators.
+// L/U light/unlight, l/r paint lit/rest, P/R press/release, C clear, H/S hide/show indicators,
+// T/W/N mark as target/wrong/nothing, M clear the marks.
 void Apply(PianoKeyboard& keys, const QString& steps)
 {
     for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
@@ -25,6 +27,10 @@ void Apply(PianoKeyboard& keys, const QString& steps)
         if (op == 'C') keys.ClearKeyboard();
         if (op == 'H') keys.HideIndicators();
         if (op == 'S') keys.ShowIndicators();
+        if (op == 'T') keys.MarkKey(note, KeyMark::Target);
+        if (op == 'W') keys.MarkKey(note, KeyMark::Wrong);
+        if (op == 'N') keys.MarkKey(note, KeyMark::None);
+        if (op == 'M') keys.ClearMarks();
     }
 }
 
@@ -36,6 +42,8 @@ class KeyboardTest : public QObject
 private slots:
     void pixels_data();
     void pixels();
+    void computerKeys_data();
+    void computerKeys();
 };
 
 void KeyboardTest::pixels_data()
@@ -65,6 +73,16 @@ void KeyboardTest::pixels_data()
     row("Hide Light Show", "H L60 S", c4, LitColour);
     row("notes 20 and 109: A0 unchanged", "L20 P20 L109 P109", IndicatorRect(21), WhiteKeyColour);
     row("notes 20 and 109: C8 unchanged", "l20 P20 l109 P109", IndicatorRect(108), WhiteKeyColour);
+    row("target over lit", "L60 T60", c4, TargetColour);
+    row("target pressed shows pressed", "T60 P60", c4, PressedColour);
+    row("target released shows again", "P60 T60 R60", c4, TargetColour);
+    row("target through Clear", "T61 L61 C", cs4, TargetColour);
+    row("target cleared: lit again", "L61 T61 N61", cs4, LitColour);
+    row("wrong only while pressed", "W61", cs4, BlackKeyColour);
+    row("wrong marked on a pressed key", "P61 W61", cs4, WrongColour);
+    row("wrong released", "W60 P60 R60", c4, WhiteKeyColour);
+    row("marks cleared", "T60 W61 P61 M", c4, WhiteKeyColour);
+    row("marks cleared: pressed again", "T60 W61 P61 M", cs4, PressedColour);
 }
 
 void KeyboardTest::pixels()
@@ -79,6 +97,29 @@ void KeyboardTest::pixels()
     QImage expected(area.size(), QImage::Format_RGB32);
     expected.fill(colour);
     QCOMPARE(image.copy(area.translated(-origin)).convertToFormat(QImage::Format_RGB32), expected);
+}
+
+void KeyboardTest::computerKeys_data()
+{
+    QTest::addColumn<QList<int>>("keys");  // octave keys, then the key played
+    QTest::addColumn<int>("note");
+    QTest::newRow("comma and Q: the same C") << QList<int>{Qt::Key_Comma} << 60;
+    QTest::newRow("slash: E above") << QList<int>{Qt::Key_Slash} << 64;
+    QTest::newRow("P: top E") << QList<int>{Qt::Key_P} << 76;
+    QTest::newRow("plus: shifted equals") << QList<int>{Qt::Key_Plus, Qt::Key_Q} << 72;
+    QTest::newRow("down to C1 and no further")
+        << QList<int>{Qt::Key_Minus, Qt::Key_Minus, Qt::Key_Underscore, Qt::Key_Z} << 24;
+    QTest::newRow("up to C6 and no further") << QList<int>(5, Qt::Key_Equal) + QList<int>{Qt::Key_P} << 112;
+    QTest::newRow("A plays nothing") << QList<int>{Qt::Key_A} << -1;
+}
+
+void KeyboardTest::computerKeys()
+{
+    QFETCH(QList<int>, keys);
+    int lowerC = ComputerKeysStartC;
+    for (const int key : keys.first(keys.size() - 1))
+        lowerC = ShiftedLowerC(lowerC, ComputerKeyOctaveStep(key));
+    QTEST(ComputerKeyNote(keys.last(), lowerC), "note");
 }
 
 QTEST_MAIN(KeyboardTest)

@@ -2,15 +2,16 @@
 
 #include "song/Midifile.h"
 #include "song/StepMap.h"
+#include "song/WaitJudge.h"
 #include "support/SmfWriter.h"
 
 using namespace vantor::test;
 
 namespace {
 
-// The step map of a one-track file written as words:
-// on<note>, z<note> (note-on, velocity 0), off<note>, cc; "@<channel>" picks the channel.
-QList<int> MapOf(const QString& words)
+// A one-track file written as words: on<note>, z<note> (note-on, velocity 0),
+// off<note>, cc; "@<channel>" picks the channel.
+QByteArray SongOf(const QString& words)
 {
     SmfWriter w(0, 96);
     SmfTrack& track = w.AddTrack().WithoutEndOfTrack();
@@ -23,8 +24,14 @@ QList<int> MapOf(const QString& words)
         if (what.startsWith("off")) track.NoteOff(10, ch, note);
         if (what == "cc") track.Control(0, ch, 64, 127);
     }
+    return w.Bytes();
+}
+
+QList<int> MapOf(const QString& words)
+{
+    const QByteArray song = SongOf(words);
     vantor::Midifile reader;
-    reader.LoadFromMemory(SmfWriter::Span(w.Bytes()));
+    reader.LoadFromMemory(SmfWriter::Span(song));
     reader.SetCurrentTrack(1);
     const std::vector<std::int16_t> map = vantor::BuildStepMap(reader);
     return {map.begin(), map.end()};
@@ -55,6 +62,38 @@ private slots:
         QFETCH(QString, words);
         QFETCH(QList<int>, map);
         QCOMPARE(MapOf(words), map);
+    }
+
+    // The notes the next Step Forward sounds, from a position, in either mode.
+    void targets_data()
+    {
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<bool>("chordMode");
+        QTest::addColumn<QList<int>>("targets");
+        const QString chords = "on64 on60 on67 cc off60 z64 off67 on62 on65 off62 off65 on62 off62";
+        QTest::newRow("note: skips the current event") << chords << 1 << false << QList<int>{60};
+        QTest::newRow("note: over releases and a controller") << chords << 3 << false << QList<int>{62};
+        QTest::newRow("chord: from the start, sorted") << chords << 1 << true << QList<int>{60, 64, 67};
+        QTest::newRow("chord: from its release") << chords << 5 << true << QList<int>{62, 65};
+        QTest::newRow("chord: a lone note") << chords << 11 << true << QList<int>{62};
+        QTest::newRow("chord: at the end") << chords << 13 << true << QList<int>{};
+        QTest::newRow("note: at the end") << chords << 13 << false << QList<int>{};
+    }
+    void targets()
+    {
+        QFETCH(QString, words);
+        QFETCH(int, position);
+        QFETCH(bool, chordMode);
+        const QByteArray song = SongOf(words);
+        vantor::Midifile reader;
+        reader.LoadFromMemory(SmfWriter::Span(song));
+        reader.SetCurrentTrack(1);
+        const std::vector<std::int16_t> map = vantor::BuildStepMap(reader);
+        reader.SetCurrentEvent(position);
+        const std::vector<int> targets = vantor::StepTargets(reader, map, chordMode);
+        QTEST((QList<int>{targets.begin(), targets.end()}), "targets");
+        QCOMPARE(reader.CurrentEvent(), position);
     }
 };
 

@@ -139,6 +139,8 @@ void Form1::MidiReset()
 void Form1::ResetMidi_Click()
 {
     MidiReset();
+    // A key whose release never came would hold Wait for My Notes back for good.
+    HeldInput.Clear();
     FocusStepForward();
 }
 
@@ -152,6 +154,7 @@ void Form1::OutputDevCombo_Click()
 
 void Form1::InputDevCombo_Click()
 {
+    HeldInput.Clear();
     CloseInput();
     OpenInput();
     FocusStepForwardIfVisible();

@@ -51,5 +51,9 @@ void Form1::ShowIndicators()
 {
     KeyboardOf(Keyboard).ShowIndicators();
 }
+void Form1::MarkKey(int note, KeyMark mark)
+{
+    KeyboardOf(Keyboard).MarkKey(note, mark);
+}
 
 }  // namespace vantor

@@ -39,17 +39,22 @@ void Form1::StepForward()
 {
     if (Midifile1.FilePath().isEmpty()) return;
     YieldOnce();
+    WalkForward(true);
+}
+
+void Form1::WalkForward(bool sound)
+{
     if (ChordMode->isChecked()) {
         // Plays the release it starts on and stops on the next chord's release, unplayed.
         while (Midifile1.CurrentEvent() < Midifile1.EventCount()) {
-            PlayCurrentEvent(true);
+            PlayCurrentEvent(sound);
             Midifile1.SetCurrentEvent(Midifile1.CurrentEvent() + 1);
             if (StepMapAt(StepMap, Midifile1.CurrentEvent()) == StepRelease) break;
         }
     } else {
         while (Midifile1.CurrentEvent() < Midifile1.EventCount()) {
             Midifile1.SetCurrentEvent(Midifile1.CurrentEvent() + 1);
-            PlayCurrentEvent(true);
+            PlayCurrentEvent(sound);
             if (StepMapAt(StepMap, Midifile1.CurrentEvent()) == StepNoteOn) break;
         }
     }

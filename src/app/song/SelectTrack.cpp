@@ -24,6 +24,7 @@ void Form1::SelectTrack()
 
     StepMap.assign(static_cast<std::size_t>(Midifile1.EventCount()) + 2, 0);
     MarkStepMap(Midifile1, StepMap);
+    ++songLoads_;
 
     Midifile1.SetCurrentEvent(1);
     TagNumber->setText(QStringLiteral("1"));
