@@ -108,6 +108,8 @@ void Form1::BuildMenus()
     FileExit = FileMenu->addAction(QStringLiteral("E&xit"));
     FileExit->setObjectName(QStringLiteral("FileExit"));
 
+    BuildPracticeMenu();
+
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
     HelpContent = HelpMenu->addAction(QStringLiteral("&Help Contents"));

@@ -127,6 +127,15 @@ public:
     void CmdStop_Click();
     void OnMessageReceived();
 
+    // ---- playback/: the Practice menu's playback items ----
+    void SpeedItem_Click();
+    void SpeedSlower_Click();
+    void SpeedFaster_Click();
+    // The checked Speed item, in percent.
+    int SpeedPercent() const;
+    // The mark box's event, 0 when it holds no number.
+    int MarkedEvent() const;
+
     // ---- controls (named as in the layout; each carries its name as objectName) ----
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
@@ -154,6 +163,15 @@ public:
     QMenu* FileMenu = nullptr;
     QAction* FileOpen = nullptr;
     QAction* FileExit = nullptr;
+    QMenu* PracticeMenu = nullptr;
+    QMenu* SpeedMenu = nullptr;
+    std::vector<QAction*> SpeedItems;  // slowest first
+    QAction* SpeedSlower = nullptr;
+    QAction* SpeedFaster = nullptr;
+    QAction* LoopFromMark = nullptr;
+    QAction* Accompaniment = nullptr;
+    QAction* Metronome = nullptr;
+    QAction* CountIn = nullptr;
     QMenu* HelpMenu = nullptr;
     QAction* HelpContent = nullptr;
     QAction* HelpAbout = nullptr;
@@ -170,6 +188,7 @@ public:
     std::int32_t SavedVolume = 0;
     std::int32_t SavedRightVolume = 0;
     std::int16_t ProgramChannel = 0;
+    int QueuedSpeed = 100;  // the speed the running queue's due times were worked out for
 
     const Form1Hooks& Hooks() const { return hooks_; }
 
@@ -181,6 +200,9 @@ protected:
 private:
     void BuildLayout();
     void BuildMenus();
+    void BuildPracticeMenu();
+    void BuildPracticePlaybackItems();
+    void ApplySpeed();
     void ConnectHandlers();
 
     Form1Hooks hooks_;
