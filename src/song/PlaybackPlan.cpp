@@ -12,19 +12,19 @@ namespace vantor {
 
 namespace {
 
-struct Timed
-{
-    std::int64_t tick;
-    std::int32_t event;
-    std::uint8_t status;
-    std::uint8_t data1;
-    std::uint8_t data2;
-};
+// While the plan is built, a message's due field holds its tick (exact in a double
+// far beyond any file): one table, worked into times in place at the end.
+using Timed = PlannedMessage;
 
 Timed Message(std::int64_t tick, std::int32_t event, int status, int data1, int data2)
 {
-    return {tick, event, static_cast<std::uint8_t>(status), static_cast<std::uint8_t>(data1 & 0x7F),
-            static_cast<std::uint8_t>(data2 & 0x7F)};
+    return {static_cast<double>(tick), event, static_cast<std::uint8_t>(status),
+            static_cast<std::uint8_t>(data1 & 0x7F), static_cast<std::uint8_t>(data2 & 0x7F)};
+}
+
+bool ByTick(const Timed& a, const Timed& b)
+{
+    return a.due < b.due;
 }
 
 constexpr std::uint8_t ClickOn = 0x90 | ClickChannel;
@@ -71,15 +71,15 @@ void AddClicks(const Conductor& conductor, std::int64_t base, std::int64_t end, 
         out.push_back(Message(off, 0, ClickOff, note, 0));
     }
     // A signature change inside a beat may bring the next click before this one's end.
-    std::stable_sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
-                     [](const Timed& a, const Timed& b) { return a.tick < b.tick; });
+    std::stable_sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(), ByTick);
 }
 
 // Note-offs for every note of the tracks still sounding at the end of a round.
-void EndHangingNotes(std::int64_t end, std::int32_t lastEvent, std::vector<Timed>& out)
+void EndHangingNotes(std::size_t from, std::int64_t end, std::int32_t lastEvent, std::vector<Timed>& out)
 {
     std::array<std::array<std::array<int, 128>, 16>, 2> sounding{};
-    for (const Timed& m : out) {
+    for (std::size_t k = from; k < out.size(); ++k) {
+        const Timed& m = out[k];
         if (m.status == ClickOn || m.status == ClickOff) continue;
         int& count = sounding[m.event > 0 ? 0 : 1][m.status & 0x0F][m.data1];
         if (IsNoteOn(m.status, m.data2)) ++count;
@@ -92,19 +92,18 @@ void EndHangingNotes(std::int64_t end, std::int32_t lastEvent, std::vector<Timed
                     out.push_back(Message(end, source == 0 ? lastEvent : 0, 0x80 | channel, note, 0));
 }
 
-// Merges the sorted runs [0, runs[0]), [runs[0], runs[1]), ...; equal ticks keep
-// the runs' order (the selected track first).
-void MergeRuns(std::vector<Timed>& all, std::vector<std::size_t> runs)
+// Merges the sorted runs [from, runs[0]), [runs[0], runs[1]), ...; equal ticks
+// keep the runs' order (the selected track first).
+void MergeRuns(std::vector<Timed>& all, std::size_t from, std::vector<std::size_t> runs)
 {
-    const auto byTick = [](const Timed& a, const Timed& b) { return a.tick < b.tick; };
     while (runs.size() > 1) {
         std::vector<std::size_t> merged;
-        std::size_t begin = 0;
+        std::size_t begin = from;
         for (std::size_t r = 0; r < runs.size(); r += 2) {
             if (r + 1 < runs.size()) {
                 std::inplace_merge(all.begin() + static_cast<std::ptrdiff_t>(begin),
                                    all.begin() + static_cast<std::ptrdiff_t>(runs[r]),
-                                   all.begin() + static_cast<std::ptrdiff_t>(runs[r + 1]), byTick);
+                                   all.begin() + static_cast<std::ptrdiff_t>(runs[r + 1]), ByTick);
                 begin = runs[r + 1];
                 merged.push_back(runs[r + 1]);
             } else {
@@ -142,32 +141,24 @@ PlaybackPlan PlanPlayback(Midifile& reader, const PlaybackRequest& request)
     const int last = loop ? request.start - 1 : count;
 
     const Conductor conductor = ReadConductor(reader, track, request.msPerTick);
-
-    std::vector<Timed> timed;
-    timed.reserve(static_cast<std::size_t>(std::max(0, last - first + 1)));
-    std::int64_t tick = 0;
-    std::int64_t base = 0;
-    for (int i = 1; i <= last; ++i) {
-        reader.SetCurrentEvent(i);
-        const int delta = reader.EventDelta();
-        tick += delta;
-        if (i < first) continue;
-        // The first event's own delta counts: it is not due at once.
-        if (i == first) base = tick - delta;
-        timed.push_back(Message(tick, i, reader.EventStatus(), reader.EventData1(), reader.EventData2()));
-    }
-    const std::int64_t end = timed.empty() ? base : timed.back().tick;
-
-    std::vector<std::size_t> runs{timed.size()};
-    if (request.accompaniment) AddAccompaniment(reader, track, base, end, timed, runs);
-    if (request.metronome) {
-        AddClicks(conductor, base, end, timed);
-        if (timed.size() > runs.back()) runs.push_back(timed.size());
-    }
-    MergeRuns(timed, runs);
-    if (loop) EndHangingNotes(end, last, timed);
-
+    const double speed = request.speedPercent / 100.0;
     PlaybackPlan plan;
+    std::vector<Timed>& messages = plan.messages;
+    std::size_t size = static_cast<std::size_t>(std::max(0, last - first + 1));
+    for (int other = 1; request.accompaniment && other <= reader.TrackCount(); ++other) {
+        reader.SetCurrentTrack(other);
+        if (other != track) size += static_cast<std::size_t>(reader.EventCount());
+    }
+    reader.SetCurrentTrack(track);
+    messages.reserve(size);
+
+    std::int64_t tick = 0;
+    for (int i = 1; i < first; ++i) {
+        reader.SetCurrentEvent(i);
+        tick += reader.EventDelta();
+    }
+    // Times count from the event before the first: the first event's own delta counts.
+    const std::int64_t base = tick;
     double lead = 0.0;
     if (request.countIn) {
         const Meter meter = MeterAt(conductor.meter, conductor.ticksPerQuarter, base);
@@ -175,22 +166,36 @@ PlaybackPlan PlanPlayback(Midifile& reader, const PlaybackRequest& request)
         for (int k = 0; k < meter.beatsPerBar; ++k) {
             const int note = k == 0 ? BarClickNote : BeatClickNote;
             const auto velocity = static_cast<std::uint8_t>(k == 0 ? BarClickVelocity : BeatClickVelocity);
-            plan.messages.push_back({DueAtSpeed(0, k * beatMs, request.speedPercent), 0, ClickOn,
-                                     static_cast<std::uint8_t>(note), velocity});
-            plan.messages.push_back({DueAtSpeed(0, (k + 0.5) * beatMs, request.speedPercent), 0, ClickOff,
-                                     static_cast<std::uint8_t>(note), 0});
+            messages.push_back(
+                {std::floor(k * beatMs / speed), 0, ClickOn, static_cast<std::uint8_t>(note), velocity});
+            messages.push_back(
+                {std::floor((k + 0.5) * beatMs / speed), 0, ClickOff, static_cast<std::uint8_t>(note), 0});
         }
         lead = meter.beatsPerBar * beatMs;
     }
-    plan.loopFirst = plan.messages.size();
-    plan.messages.reserve(plan.messages.size() + timed.size());
-    for (const Timed& m : timed) {
-        const double due = DueAtSpeed(lead, conductor.tempo.Elapsed(base, m.tick), request.speedPercent);
-        plan.messages.push_back({due, m.event, m.status, m.data1, m.data2});
+    plan.loopFirst = messages.size();
+
+    for (int i = first; i <= last; ++i) {
+        reader.SetCurrentEvent(i);
+        tick += reader.EventDelta();
+        messages.push_back(Message(tick, i, reader.EventStatus(), reader.EventData1(), reader.EventData2()));
     }
-    if (loop)
-        plan.loopPeriod =
-            std::max(conductor.tempo.Elapsed(base, end), ShortestRoundMs) / (request.speedPercent / 100.0);
+    const std::int64_t end = tick;
+
+    std::vector<std::size_t> runs{messages.size()};
+    if (request.accompaniment) AddAccompaniment(reader, track, base, end, messages, runs);
+    if (request.metronome) {
+        AddClicks(conductor, base, end, messages);
+        if (messages.size() > runs.back()) runs.push_back(messages.size());
+    }
+    MergeRuns(messages, plan.loopFirst, runs);
+    if (loop) EndHangingNotes(plan.loopFirst, end, last, messages);
+
+    for (std::size_t k = plan.loopFirst; k < messages.size(); ++k) {
+        const auto at = static_cast<std::int64_t>(messages[k].due);
+        messages[k].due = DueAtSpeed(lead, conductor.tempo.Elapsed(base, at), request.speedPercent);
+    }
+    if (loop) plan.loopPeriod = std::max(conductor.tempo.Elapsed(base, end), ShortestRoundMs) / speed;
 
     reader.SetCurrentTrack(track);
     reader.SetCurrentEvent(position);
