@@ -46,6 +46,8 @@ std::size_t TempoMap::SegmentOf(std::int64_t tick) const
 
 double TempoMap::Elapsed(std::int64_t from, std::int64_t to) const
 {
+    if (segments_.size() == 1)
+        return static_cast<double>(segments_[0].msPerTick) * static_cast<double>(to - from);
     const std::size_t a = SegmentOf(from);
     const std::size_t b = SegmentOf(to);
     const auto span = [this](std::size_t s, std::int64_t ticks) {

@@ -19,14 +19,16 @@ QByteArray Signature(int numerator, int power)
 }
 
 // A format 1 file at 96 ticks a quarter: the conductor (500,000 us a quarter,
-// then `tempo` at tick 96 when given, `meter` at 0 when given) and one track of
-// notes: on 60 at 0, off 60 at 192, on 62 at 288, off 62 at 384.
-QByteArray Piece(int tempo = 0, const QByteArray& meter = {}, int division = 96)
+// then `tempo` at tick 96 when given, `meter` at 0 when given, a note at 300 when
+// it plays), the selected track: on 60 at 0, off 60 at 192, on 62 at 288, off 62
+// at 384; and a third track on channel 4.
+QByteArray Piece(int tempo = 0, const QByteArray& meter = {}, int division = 96, bool conductorPlays = false)
 {
     SmfWriter writer(1, division);
     auto& conductor = writer.AddTrack().Tempo(0, 500'000);
     if (!meter.isEmpty()) conductor.Meta(0, 0x58, meter);
     if (tempo) conductor.Tempo(96, tempo);
+    if (conductorPlays) conductor.NoteOn(300, 5, 30, 50);
     writer.AddTrack().NoteOn(0, 0, 60, 90).NoteOff(192, 0, 60).NoteOn(96, 0, 62, 90).NoteOff(96, 0, 62);
     writer.AddTrack().NoteOn(48, 3, 40, 70).Meta(0, 0x01, "text").NoteOff(48, 3, 40).NoteOn(288, 3, 41, 70);
     return writer.Bytes();
@@ -88,6 +90,9 @@ private slots:
             << Piece() << PlaybackRequest{.start = 2, .accompaniment = true}
             << "250 0 93 40, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, 2000 5 ff 47, 2000 0 93 "
                "41";
+        QTest::newRow("accompaniment: a first track with notes sounds too")
+            << Piece(0, {}, 96, true) << PlaybackRequest{.start = 4, .accompaniment = true}
+            << "62 0 95 30, 500 4 80 62, 500 5 ff 47, 500 0 93 41";
         QTest::newRow("metronome in 3/4, beats counted from the start of the track")
             << Piece(0, Signature(3, 2)) << PlaybackRequest{.start = 3, .metronome = true}
             << "0 0 99 77, 250 0 89 77, 500 3 90 62, 500 0 99 76, 750 0 89 76, 1000 4 80 62, 1000 5 ff 47";
