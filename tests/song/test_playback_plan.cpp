@@ -65,6 +65,7 @@ private slots:
         QTest::addColumn<PlaybackRequest>("request");
         QTest::addColumn<QString>("plan");
         const QString plain = "0 1 90 60, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, 2000 5 ff 47";
+        // 500/96 ms a tick in single precision is 5.2083335: 192 ticks are 1000.00003 ms, floored.
         QTest::newRow("one tempo") << Piece() << PlaybackRequest{} << plain;
         QTest::newRow("a repeated tempo changes nothing") << Piece(500'000) << PlaybackRequest{} << plain;
         QTest::newRow("faster inside a long note")
