@@ -1,7 +1,9 @@
 // Playback figures: the time Play takes to queue a million-event track (alone, and
-// with a million-event accompaniment and the metronome), and for a
-// dense ten-second passage through the memory output, how late each message is
-// sent against its due time and how long the keyboard takes to follow a send.
+// with a million-event accompaniment and the metronome); for a dense ten-second
+// passage through the memory output (alone, and accompanied with the metronome),
+// how late each message is sent against its due time and how long the keyboard
+// takes to follow a send; and how far the first message after a loop's round
+// boundary and after a speed change is from where it belongs.
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
