@@ -155,6 +155,15 @@ public:
     // Sends the key release held back to tell it from auto-repeat, if any.
     void FlushComputerKeyRelease();
 
+    // ---- playback/: the Practice menu's playback items ----
+    void SpeedItem_Click();
+    void SpeedSlower_Click();
+    void SpeedFaster_Click();
+    // The checked Speed item, in percent.
+    int SpeedPercent() const;
+    // The mark box's event, 0 when it holds no number.
+    int MarkedEvent() const;
+
     // ---- controls (named as in the layout; each carries its name as objectName) ----
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
@@ -182,13 +191,21 @@ public:
     QMenu* FileMenu = nullptr;
     QAction* FileOpen = nullptr;
     QAction* FileExit = nullptr;
-    QMenu* HelpMenu = nullptr;
-    QAction* HelpContent = nullptr;
-    QAction* HelpAbout = nullptr;
     QMenu* PracticeMenu = nullptr;
     QAction* PracticeWait = nullptr;
     QAction* PracticeKeys = nullptr;
     QAction* PracticePedal = nullptr;
+    QMenu* SpeedMenu = nullptr;
+    std::vector<QAction*> SpeedItems;  // slowest first
+    QAction* SpeedSlower = nullptr;
+    QAction* SpeedFaster = nullptr;
+    QAction* LoopFromMark = nullptr;
+    QAction* Accompaniment = nullptr;
+    QAction* Metronome = nullptr;
+    QAction* CountIn = nullptr;
+    QMenu* HelpMenu = nullptr;
+    QAction* HelpContent = nullptr;
+    QAction* HelpAbout = nullptr;
 
     // ---- components ----
     Midifile Midifile1;
@@ -204,6 +221,7 @@ public:
     std::int16_t ProgramChannel = 0;
     HeldKeys HeldInput;  // keys held on the MIDI input and the computer keyboard
     PedalWatch InputPedal;
+    int QueuedSpeed = 100;  // the speed the running queue's due times were worked out for
 
     const Form1Hooks& Hooks() const { return hooks_; }
 
@@ -216,6 +234,8 @@ protected:
 private:
     void BuildLayout();
     void BuildMenus();
+    void BuildPracticePlaybackItems();
+    void ApplySpeed();
     void ConnectHandlers();
 
     Form1Hooks hooks_;

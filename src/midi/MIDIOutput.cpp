@@ -306,4 +306,13 @@ void MIDIOutput::SetTag(std::int32_t tag)
     impl_->tag = tag;
 }
 
+void MIDIOutput::SetQueueLoop(std::size_t first, double periodMilliseconds)
+{
+    impl_->queue.SetLoop(first, periodMilliseconds);
+}
+void MIDIOutput::SetQueueRate(double rate)
+{
+    impl_->queue.SetRate(rate);
+}
+
 }  // namespace vantor

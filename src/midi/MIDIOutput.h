@@ -42,6 +42,12 @@ public:
     void SetData2(int data2);
     void SetTimeStamp(double milliseconds);
     void SetTag(std::int32_t tag);
+    // The timed queue repeats from its message `first` (0-based, in queueing order)
+    // every periodMilliseconds until stopped; ActionClearQueue ends the loop.
+    void SetQueueLoop(std::size_t first, double periodMilliseconds);
+    // From now on the queue runs `rate` times as fast (speed changes during
+    // playback); ActionClearQueue puts it back to 1.
+    void SetQueueRate(double rate);
 
 signals:
     void Error(int code, QString description);

@@ -1,6 +1,5 @@
 #include "midi/NoteTag.h"
 
-#include <cmath>
 #include <string>
 
 #include "common/ComponentError.h"
@@ -41,11 +40,6 @@ int NoteTagNote(std::int32_t tag)
 bool NoteTagIsOn(std::int32_t tag)
 {
     return (tag & OnFlag) != 0;
-}
-
-double QueueDueTime(float msPerTick, std::int64_t totalTicks)
-{
-    return std::floor(static_cast<double>(msPerTick) * static_cast<double>(totalTicks));
 }
 
 }  // namespace vantor

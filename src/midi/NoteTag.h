@@ -19,9 +19,4 @@ std::int32_t NoteTagStep(std::int32_t tag);
 int NoteTagNote(std::int32_t tag);
 bool NoteTagIsOn(std::int32_t tag);
 
-// Due time of a queued message in whole milliseconds after the queue starts:
-// the product is taken in double precision and floored, so 96 ticks at the
-// single-precision 500/96 ms per tick are due at 500 ms, not 501.
-double QueueDueTime(float msPerTick, std::int64_t totalTicks);
-
 }  // namespace vantor

@@ -55,7 +55,9 @@ void TimedQueue::Start()
         const std::lock_guard lock(mutex_);
         if (next_ < entries_.size()) {
             stopRequested_ = false;
-            worker_ = std::thread(&TimedQueue::Run, this, Clock::now());
+            anchorClock_ = Clock::now();
+            anchorQueueMicroseconds_ = 0.0;
+            worker_ = std::thread(&TimedQueue::Run, this);
             return;
         }
     }
@@ -79,6 +81,45 @@ void TimedQueue::Clear()
     entries_.clear();
     if (entries_.capacity() > kKeptCapacity) entries_.shrink_to_fit();
     next_ = 0;
+    loopFirst_ = 0;
+    loopPeriodMicroseconds_ = 0.0;
+    round_ = 0;
+    rate_ = 1.0;
+}
+
+void TimedQueue::SetLoop(std::size_t first, double periodMilliseconds)
+{
+    const std::lock_guard lock(mutex_);
+    loopFirst_ = first;
+    loopPeriodMicroseconds_ =
+        std::isfinite(periodMilliseconds) && periodMilliseconds > 0 ? periodMilliseconds * 1000.0 : 0.0;
+    ++changes_;
+    wake_.notify_all();
+}
+
+void TimedQueue::SetRate(double rate)
+{
+    if (!std::isfinite(rate) || rate <= 0) return;
+    const std::lock_guard lock(mutex_);
+    const auto now = Clock::now();
+    if (worker_.joinable()) {
+        const double since = std::chrono::duration<double, std::micro>(now - anchorClock_).count();
+        anchorQueueMicroseconds_ += since * rate_;
+        anchorClock_ = now;
+    }
+    rate_ = rate;
+    ++changes_;
+    wake_.notify_all();
+}
+
+TimedQueue::Clock::time_point TimedQueue::DueLocked(const Entry& entry) const
+{
+    // Rounds are counted from the first, not added up: no drift over any number of them.
+    double due = static_cast<double>(entry.dueMicroseconds);
+    if (next_ >= loopFirst_) due += static_cast<double>(round_) * loopPeriodMicroseconds_;
+    const double wait = (due - anchorQueueMicroseconds_) / rate_;
+    return anchorClock_ +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::micro>(wait));
 }
 
 bool TimedQueue::Running() const
@@ -101,11 +142,15 @@ void TimedQueue::Fail(std::unique_lock<std::mutex>& lock, int code, const QStrin
     notify_(Report{Report::Kind::Failed, 0, code, description});
 }
 
-void TimedQueue::Run(Clock::time_point start)
+void TimedQueue::Run()
 {
     AskForTimelyWakeUps();
     std::unique_lock lock(mutex_);
     while (!stopRequested_) {
+        if (next_ >= entries_.size() && loopPeriodMicroseconds_ > 0 && loopFirst_ < entries_.size()) {
+            next_ = loopFirst_;
+            ++round_;
+        }
         if (next_ >= entries_.size()) {
             // Marked stopped before the report, so Running() is false once it is handled.
             stopRequested_ = true;
@@ -114,9 +159,10 @@ void TimedQueue::Run(Clock::time_point start)
             return;
         }
         const Entry entry = entries_[next_];
-        const auto due = start + std::chrono::microseconds(entry.dueMicroseconds);
+        const auto due = DueLocked(entry);
         if (Clock::now() < due) {
-            wake_.wait_until(lock, due, [this] { return stopRequested_; });
+            const std::uint64_t seen = changes_;
+            wake_.wait_until(lock, due, [this, seen] { return stopRequested_ || changes_ != seen; });
             continue;
         }
         ++next_;

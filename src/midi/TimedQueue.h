@@ -49,7 +49,15 @@ public:
     void Start();
     // Returns once the worker has ended: nothing is sent after it.
     void Stop();
-    void Clear();  // stops first
+    void Clear();  // stops first; also ends the loop and puts the rate back to 1
+
+    // From message `first` (0-based, in append order) on, the messages repeat for
+    // ever, round r due r x periodMilliseconds after the first round. An empty
+    // period ends the loop.
+    void SetLoop(std::size_t first, double periodMilliseconds);
+    // From now on the queue's time runs `rate` times as fast as the clock (2: every
+    // message still to come is due in half the time), with no jump at the change.
+    void SetRate(double rate);
 
     bool Running() const;
     std::size_t Pending() const;  // messages not yet sent
@@ -61,7 +69,9 @@ private:
         std::int32_t tag;
         ShortMessage message;
     };
-    void Run(Clock::time_point start);
+    void Run();
+    // When the current entry is due on the clock; under the lock.
+    Clock::time_point DueLocked(const Entry& entry) const;
     void Fail(std::unique_lock<std::mutex>& lock, int code, const QString& description);
 
     std::function<void(const ShortMessage&)> send_;
@@ -70,6 +80,14 @@ private:
     std::condition_variable wake_;
     std::vector<Entry> entries_;
     std::size_t next_ = 0;
+    std::size_t loopFirst_ = 0;
+    double loopPeriodMicroseconds_ = 0.0;  // 0: no loop
+    std::int64_t round_ = 0;
+    // The queue's time is anchorQueue_ at anchorClock_ and runs at rate_ since.
+    Clock::time_point anchorClock_{};
+    double anchorQueueMicroseconds_ = 0.0;
+    double rate_ = 1.0;
+    std::uint64_t changes_ = 0;  // wakes the worker to work its waits out again
     bool stopRequested_ = false;
     std::thread worker_;
 };

@@ -195,16 +195,27 @@ void TestForm1::layout()
     QCOMPARE(f.minimumSize(), QSize(866, f.menuBar()->height() + 185));
     QCOMPARE(f.maximumSize(), f.minimumSize());
     QCOMPARE(f.windowTitle(), QStringLiteral("Vantor Piano Tutor"));
-    QStringList menus;
+    QStringList menus;  // "menu item shortcut", [x] or [ ] for a checkable item; submenus follow their item
+    const std::function<void(QMenu*)> list = [&](QMenu* menu) {
+        for (QAction* item : menu->actions()) {
+            const QString check = item->isCheckable() ? item->isChecked() ? " [x]" : " [ ]" : "";
+            menus << menu->title() + ' ' + item->text() + ' ' + item->shortcut().toString() + check;
+            if (item->menu()) list(item->menu());
+        }
+    };
     for (QAction* menu : f.menuBar()->actions())
-        for (QAction* item : menu->menu()->actions())
-            menus << menu->text() + ' ' + item->text() + ' ' + item->shortcut().toString() +
-                         (item->isCheckable() ? (item->isChecked() ? "[x]" : "[ ]") : "");
-    QCOMPARE(menus,
-             QStringList({"&File &Open Midifile... Ctrl+O", "&File  ", "&File E&xit ",
-                          "&Practice &Wait for My Notes [ ]", "&Practice Computer &Keyboard Plays Notes [ ]",
-                          "&Practice &Pedal Steps Forward [ ]", "&Help &Help Contents F1", "&Help  ",
-                          "&Help &About Vantor "}));
+        list(menu->menu());
+    QStringList speeds;
+    for (const char* speed : {"25", "50", "75", "90", "100", "110", "125", "150", "200"})
+        speeds << QStringLiteral("&Speed %1%  [%2]").arg(speed, speed == QStringLiteral("100") ? "x" : " ");
+    QCOMPARE(menus, QStringList({"&File &Open Midifile... Ctrl+O", "&File  ", "&File E&xit ",
+                                 "&Practice &Wait for My Notes  [ ]", "&Practice Computer &Keyboard Plays Notes  [ ]",
+                                 "&Practice &Pedal Steps Forward  [ ]", "&Practice  ", "&Practice &Speed "}) +
+                        speeds +
+                        QStringList({"&Speed  ", "&Speed &Slower Ctrl+-", "&Speed &Faster Ctrl++",
+                                     "&Practice &Loop from Mark  [ ]", "&Practice &Accompaniment  [ ]",
+                                     "&Practice &Metronome  [ ]", "&Practice &Count-in  [ ]",
+                                     "&Help &Help Contents F1", "&Help  ", "&Help &About Vantor "}));
     auto* widget = f.findChild<QWidget*>(name);
     QVERIFY(widget && widget->isVisible());
     QCOMPARE(widget->parentWidget(), f.centralWidget());

@@ -738,6 +738,59 @@ private slots:
             ExpectKeys({}, action);
         });
     }
+    void playingAtHalfSpeedWithTheMetronome()
+    {
+        // 4/4 (the file states none): a click on every quarter, the bar's first
+        // accented, each ended half a beat later; the melody first where both fall.
+        const auto click = [](int note, bool on) {
+            return on ? Msg(0x99, note, note == 76 ? 110 : 80) : Msg(0x89, note, 0);
+        };
+        const std::vector<std::pair<int, Messages>> heard{
+            {0, Events({2, 3, 4}) + Messages{click(76, true)}},
+            {48, {click(76, false)}},
+            {96, Events({5, 6, 7, 8, 9, 10}) + Messages{click(77, true)}},
+            {144, {click(77, false)}},
+            {192, Events({11, 12, 13, 14}) + Messages{click(77, true)}},
+            {240, Events({15}) + Messages{click(77, false)}},
+            {288, Events({16}) + Messages{click(77, true)}},
+            {336, {click(77, false)}},
+            {384, {click(76, true)}},
+            {432, {click(76, false)}},
+            {480, Events({17})}};
+        Messages expected;
+        std::vector<double> due;  // at 50 %: twice the file's milliseconds, floored
+        const double msPerTick = static_cast<float>(TempoMicroseconds / 1000.0 / Division);
+        for (const auto& [ticks, messages] : heard)
+            for (const Bytes& m : messages)
+                expected.push_back(m), due.push_back(std::floor(msPerTick * ticks / 0.5));
+        E2E_STEP({
+            const QString action = u"Ctrl+- three times (50%), Practice > Metronome, Play at position 1: "_s;
+            Press(u"ctrl+minus"_s);
+            Keys({u"ctrl+minus"_s, u"ctrl+minus"_s, u"alt+p"_s});
+            Pause(500);
+            Keys({u"m"_s});
+            const std::size_t mark = peer_->Count();
+            Click(CmdPlayAt);
+            Require(
+                WaitFor([&] { return peer_->Count() - mark >= expected.size(); }, ArrivalTimeoutMs, 5),
+                action + u"only %1 of %2 messages arrived"_s.arg(peer_->Count() - mark).arg(expected.size()));
+            const Arrivals arrivals = peer_->Since(mark);
+            ExpectMessages(mark, expected + Reset(0x90), action);
+            std::vector<double> lag;
+            for (std::size_t i = 0; i < expected.size(); ++i)
+                lag.push_back(
+                    std::chrono::duration<double, std::milli>(arrivals[i].first - arrivals[0].first).count() -
+                    due[i]);
+            std::vector<double> sorted = lag;
+            std::sort(sorted.begin(), sorted.end());
+            for (std::size_t i = 0; i < lag.size(); ++i)
+                Require(std::abs(lag[i] - sorted[lag.size() / 2]) <= PlaybackToleranceMs,
+                        action + u"message %1 (%2) is %3 ms off its time"_s.arg(i)
+                                     .arg(Hex(expected[i]))
+                                     .arg(lag[i] - sorted[lag.size() / 2], 0, 'f', 1));
+            ExpectKeys({}, action);
+        });
+    }
     void aChordPlayedOnThePeer()
     {
         // Channel 2, three velocities: the echo must keep every byte.

@@ -26,13 +26,6 @@ private slots:
         QCOMPARE(NoteTagStep(static_cast<qint32>(0x80000500u)),
                  5);  // a foreign bit 31 gives no negative step
     }
-    void due_time_is_floored_in_double_precision()
-    {
-        // 500/96 in single precision is 5.2083335; times 96 it is 500.0000153.
-        QCOMPARE(QueueDueTime(5.2083335f, 96), 500.0);
-        QCOMPARE(QueueDueTime(0.75f, 5), 3.0);
-        QCOMPARE(QueueDueTime(1.0f, 5'000'000'000), 5'000'000'000.0);
-    }
 };
 
 QTEST_APPLESS_MAIN(NoteTagTest)

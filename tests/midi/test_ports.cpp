@@ -285,6 +285,37 @@ private slots:
         }
     }
 
+    // Rounds are due from the first round on, never by adding up: the last round is as
+    // punctual as the first. A rate set before the start shortens every wait.
+    void loopsRoundAfterRoundAtItsRate_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("as queued") << 1.0;
+        QTest::newRow("twice as fast") << 2.0;
+    }
+    void loopsRoundAfterRoundAtItsRate()
+    {
+        QFETCH(double, rate);
+        for (int i = 0; i < 3; ++i)
+            Queue(*port_, i, i * 10.0);
+        port_->SetQueueLoop(1, 40);
+        port_->SetQueueRate(rate);
+        const auto start = std::chrono::steady_clock::now();
+        port_->SetAction(ActionStartQueue);
+        QVERIFY(WaitForSends(*devices_, 41));
+        port_->SetAction(ActionStopQueue);
+        const auto log = devices_->SentLog();
+        for (std::size_t k = 0; k < 41; ++k) {
+            const std::size_t round = k == 0 ? 0 : (k - 1) / 2;
+            const int message = k == 0 ? 0 : 1 + static_cast<int>((k - 1) % 2);
+            const auto due = start + std::chrono::microseconds(static_cast<std::int64_t>(
+                                         (message * 10.0 + round * 40.0) * 1000 / rate));
+            QCOMPARE(log[k].message.data1, message);
+            QVERIFY2(log[k].time >= due && log[k].time < due + 25ms, qPrintable(QString::number(k)));
+        }
+        QVERIFY(!reports_->Ended());
+    }
+
     void reportsEachTagOnceInOrderThenEmpty()
     {
         port_->SetAction(ActionStartQueue);  // an empty queue reports its end at once

@@ -4,13 +4,16 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QString>
+#include <cmath>
 
 #include "app/BusyCursor.h"
 #include "app/Form1.h"
+#include "app/practice/BoxNumber.h"
 #include "common/Guards.h"
 #include "midi/MIDIOutput.h"
 #include "midi/NoteTag.h"
 #include "song/NoteKind.h"
+#include "song/PlaybackPlan.h"
 
 namespace vantor {
 
@@ -26,6 +29,17 @@ QString TooLongForPlayback(std::int32_t events)
 }
 
 }  // namespace
+
+int Form1::MarkedEvent() const
+{
+    // A mark box that holds no number marks nothing.
+    try {
+        const double mark = BoxNumber(TagMarker->text());
+        return mark >= 1 && mark <= MaxTaggedEvent ? static_cast<int>(std::lround(mark)) : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
 
 void Form1::StartPlayback()
 {
@@ -61,26 +75,30 @@ void Form1::QueueTrack()
         return;
     }
     const BusyCursor busy;
-    // 64 bits: a long track of long deltas may pass the 32-bit range.
-    std::int64_t total = 0;
-    for (std::int32_t i = start; i <= last; ++i) {
-        Midifile1.SetCurrentEvent(i);
-        const int status = Midifile1.EventStatus();
-        const int data1 = Midifile1.EventData1();
-        const int data2 = Midifile1.EventData2();
-        MIDIOutput1->SetStatus(status);
-        MIDIOutput1->SetData1(data1);
-        MIDIOutput1->SetData2(data2);
-        if (IsNoteOn(status, data2)) {
-            MIDIOutput1->SetTag(PackNoteTag(i, data1, true));
-        } else if (IsNoteOff(status, data2)) {
-            MIDIOutput1->SetTag(PackNoteTag(i, data1, false));
+    PlaybackRequest request;
+    request.start = start;
+    request.loopFrom = LoopFromMark->isChecked() ? MarkedEvent() : 0;
+    request.speedPercent = SpeedPercent();
+    request.accompaniment = Accompaniment->isChecked();
+    request.metronome = Metronome->isChecked();
+    request.countIn = CountIn->isChecked();
+    request.msPerTick = MsPerTick;
+    const PlaybackPlan plan = PlanPlayback(Midifile1, request);
+    // Only the selected track's notes carry tags: the window follows them alone.
+    for (const PlannedMessage& message : plan.messages) {
+        MIDIOutput1->SetStatus(message.status);
+        MIDIOutput1->SetData1(message.data1);
+        MIDIOutput1->SetData2(message.data2);
+        if (message.event > 0 && IsNoteOn(message.status, message.data2)) {
+            MIDIOutput1->SetTag(PackNoteTag(message.event, message.data1, true));
+        } else if (message.event > 0 && IsNoteOff(message.status, message.data2)) {
+            MIDIOutput1->SetTag(PackNoteTag(message.event, message.data1, false));
         }
-        // The start event's own delta counts: the first message is not due at once.
-        total += Midifile1.EventDelta();
-        MIDIOutput1->SetTimeStamp(QueueDueTime(MsPerTick, total));
+        MIDIOutput1->SetTimeStamp(message.due);
         MIDIOutput1->SetAction(ActionQueueMessage);
     }
+    if (plan.loopPeriod > 0) MIDIOutput1->SetQueueLoop(plan.loopFirst, plan.loopPeriod);
+    QueuedSpeed = request.speedPercent;
     Midifile1.SetCurrentEvent(start);
     setWindowTitle(QStringLiteral("Vantor Piano Tutor"));
 }

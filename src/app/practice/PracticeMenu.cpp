@@ -42,6 +42,7 @@ void Form1::BuildPracticeMenu()
             [this] { Guarded("PracticeWait_Click", [this] { PracticeWait_Click(); }); });
     connect(PracticeKeys, &QAction::triggered, this,
             [this] { Guarded("PracticeKeys_Click", [this] { PracticeKeys_Click(); }); });
+    BuildPracticePlaybackItems();
 }
 
 void Form1::PracticeWait_Click()

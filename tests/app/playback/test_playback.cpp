@@ -1,12 +1,15 @@
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QtTest>
+#include <map>
 
 #include "app/Form1.h"
 #include "keyboard/PianoKeyboard.h"
 #include "midi/MIDIOutput.h"
+#include "song/NoteKind.h"
 #include "support/FormHarness.h"
 #include "support/SmfWriter.h"
 
@@ -36,6 +39,56 @@ void VerifyIdleAt(Form1& form, int position)
     QVERIFY(form.CmdPlay->isEnabled() && !form.CmdStop->isEnabled());
     for (int n = 21; n <= 108; ++n)  // at the first event no song key is held
         if (position == 1) QCOMPARE(form.Keyboard->ShownColour(n), PianoKeyboard::RestingColour(n));
+}
+
+// A format 1 file at 1 ms a tick in 2/4: track 2 (selected) on 60 at 0, off 60 and
+// on 62 at 100, off 62 at 200; track 3 on 48 (channel 3) at 50, off at 150.
+QByteArray Practice()
+{
+    test::SmfWriter writer(1, 100);
+    writer.AddTrack().Tempo(0, 100'000).Meta(0, 0x58, QByteArray("\x02\x02\x18\x08", 4));
+    writer.AddTrack().NoteOn(0, 0, 60, 100).NoteOff(100, 0, 60).NoteOn(0, 0, 62, 90).NoteOff(100, 0, 62);
+    writer.AddTrack().NoteOn(50, 2, 48, 80).NoteOff(100, 2, 48);
+    return writer.Bytes();
+}
+
+// "ms status note" of what was sent up to the first Midi Reset, ms from the first message.
+QStringList Heard(const std::vector<test::MemoryDevices::Sent>& log)
+{
+    QStringList heard;
+    for (const auto& sent : log) {
+        if (sent.message == ShortMessage{0xB0, 64, 0}) break;
+        const auto ms = std::chrono::duration<double, std::milli>(sent.time - log.front().time).count();
+        heard << QStringLiteral("%1 %2 %3").arg(ms).arg(sent.message.status, 0, 16).arg(sent.message.data1);
+    }
+    return heard;
+}
+
+// Compares what was heard with "ms status note, ...", each within 30 ms of its time.
+void VerifyHeard(const QStringList& heard, const QString& expected)
+{
+    const QStringList want = expected.split(", ");
+    QCOMPARE(heard.size(), want.size());
+    for (qsizetype k = 0; k < want.size(); ++k) {
+        QCOMPARE(heard[k].section(' ', 1), want[k].section(' ', 1));
+        QVERIFY2(
+            std::abs(heard[k].section(' ', 0, 0).toDouble() - want[k].section(' ', 0, 0).toDouble()) < 30,
+            qPrintable(heard.join(", ")));
+    }
+}
+
+// The notes still sounding after the log: note-ons not ended by a note-off or an All Notes Off.
+int Sounding(const std::vector<test::MemoryDevices::Sent>& log)
+{
+    std::map<std::pair<int, int>, int> on;
+    for (const auto& [device, m, time] : log) {
+        if (IsNoteOn(m.status, m.data2)) ++on[{m.status & 15, m.data1}];
+        if (IsNoteOff(m.status, m.data2)) on[{m.status & 15, m.data1}] = 0;
+        if ((m.status & 0xF0) == 0xB0 && m.data1 == 123)
+            std::erase_if(on, [&](const auto& held) { return held.first.first == (m.status & 15); });
+    }
+    return static_cast<int>(
+        std::count_if(on.begin(), on.end(), [](const auto& held) { return held.second > 0; }));
 }
 
 }  // namespace
@@ -188,6 +241,97 @@ private slots:
         QVERIFY(form().CmdStop->isEnabled());
         form().CmdStop->click();
         VerifyIdleAt(form(), expected);
+    }
+
+    void practice_items_data()
+    {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QString>("heard");
+        const QStringList none;
+        QTest::newRow("none") << none << "0 90 60, 100 80 60, 100 90 62, 200 80 62";
+        QTest::newRow("50 %: twice the spacing")
+            << QStringList{"Speed50"} << "0 90 60, 200 80 60, 200 90 62, 400 80 62";
+        QTest::newRow("accompaniment") << QStringList{"Accompaniment"}
+                                       << "0 90 60, 50 92 48, 100 80 60, 100 90 62, 150 82 48, 200 80 62";
+        QTest::newRow("metronome in 2/4")
+            << QStringList{"Metronome"}
+            << "0 90 60, 0 99 76, 50 89 76, 100 80 60, 100 90 62, 100 99 77, 150 89 77, 200 80 62";
+        QTest::newRow("count-in at 50 %")
+            << QStringList{"CountIn", "Speed50"}
+            << "0 99 76, 100 89 76, 200 99 77, 300 89 77, 400 90 60, 600 80 60, 600 90 62, 800 80 62";
+    }
+    void practice_items()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QString, heard);
+        harness_->Open(Practice());
+        for (const QString& item : items)
+            form().findChild<QAction*>(item)->trigger();
+        QStringList reported;
+        connect(form().MIDIOutput1, &MIDIOutput::MessagePlayed, this, [&](qint32 tag) {
+            reported << QStringLiteral("%1 %2 %3")
+                            .arg(tag >> 8)
+                            .arg(tag & 127)
+                            .arg(form().Keyboard->ShownColour(48) == LitColour);
+        });
+        devices().ClearSent();
+        form().CmdPlay->click();
+        QTRY_VERIFY_WITH_TIMEOUT(form().CmdPlay->isEnabled(), 3000);
+        VerifyHeard(Heard(devices().SentLog()), heard);
+        // The window follows the selected track alone: clicks and accompaniment carry no tag.
+        QCOMPARE(reported, QStringList({"1 60 0", "2 60 0", "3 62 0", "4 62 0"}));
+        QCOMPARE(Sounding(devices().SentLog()), 0);
+    }
+
+    void loop_from_mark_until_stop()
+    {
+        harness_->Open(Practice());
+        form().LoopFromMark->trigger();
+        form().TagMarker->setText("2");
+        form().TagNumber->setText("4");
+        devices().ClearSent();
+        form().CmdPlay->click();
+        QTest::qWait(350);  // rounds of 100 ms: the passage's 100 ms from the previous event
+        QVERIFY(form().CmdStop->isEnabled());
+        form().CmdStop->click();
+        const QStringList heard = Heard(devices().SentLog());
+        QVERIFY2(heard.size() >= 6, qPrintable(heard.join(", ")));
+        // Each round ends the note it leaves sounding.
+        VerifyHeard(heard.mid(0, 6), "0 80 60, 0 90 62, 0 80 62, 100 80 60, 100 90 62, 100 80 62");
+        QCOMPARE(Sounding(devices().SentLog()), 0);
+        VerifyIdleAt(form(), 4);
+        QCOMPARE(form().Keyboard->ShownColour(62), LitColour);  // as the position stands
+    }
+
+    void speed_changes_during_playback()
+    {
+        test::SmfWriter writer(0, 100);
+        auto& track = writer.AddTrack().Tempo(0, 100'000);
+        for (int i = 0; i < 12; ++i)
+            track.NoteOn(i ? 25 : 0, 0, 60 + i, 90).NoteOff(25, 0, 60 + i);
+        harness_->Open(writer.Bytes());
+        devices().ClearSent();
+        form().CmdPlay->click();
+        QTest::qWait(150);
+        form().SpeedSlower->trigger();
+        QCOMPARE(form().SpeedPercent(), 90);
+        form().findChild<QAction*>("Speed25")->trigger();
+        QCOMPARE(form().CmdPlay->toolTip(), QStringLiteral("Play (25%)"));
+        QTRY_VERIFY_WITH_TIMEOUT(form().CmdPlay->isEnabled(), 5000);
+        const QStringList heard = Heard(devices().SentLog());
+        QStringList notes, file;
+        for (int i = 0; i < 24; ++i)
+            notes << heard.value(i).section(' ', 1),
+                file << QStringLiteral("%1 %2").arg(i % 2 ? 80 : 90).arg(60 + i / 2);
+        QCOMPARE(heard.size(), 24);
+        QCOMPARE(notes, file);  // nothing repeated, nothing lost
+        QVERIFY2(heard.back().section(' ', 0, 0).toDouble() > 1000,
+                 qPrintable(heard.join(", ")));  // 575 ms at 100 %
+        for (int step = 0; step < 9; ++step)     // from 25 %, past the fastest
+            form().SpeedFaster->trigger();
+        QCOMPARE(form().SpeedPercent(), 200);
+        form().findChild<QAction*>("Speed100")->trigger();
+        QCOMPARE(form().CmdPlay->toolTip(), QStringLiteral("Play"));
     }
 };
 

@@ -1,0 +1,157 @@
+#include <QTest>
+
+#include "song/Midifile.h"
+#include "song/PlaybackPlan.h"
+#include "song/StepMap.h"
+#include "support/SmfWriter.h"
+
+using namespace vantor;
+using namespace vantor::test;
+Q_DECLARE_METATYPE(vantor::PlaybackRequest)
+Q_DECLARE_METATYPE(QList<vantor::TimeSignature>)
+
+namespace {
+
+QByteArray Signature(int numerator, int power)
+{
+    const char bytes[] = {static_cast<char>(numerator), static_cast<char>(power), 24, 8};
+    return QByteArray(bytes, sizeof bytes);
+}
+
+// A format 1 file at 96 ticks a quarter: the conductor (500,000 us a quarter,
+// then `tempo` at tick 96 when given, `meter` at 0 when given, a note at 300 when
+// it plays), the selected track: on 60 at 0, off 60 at 192, on 62 at 288, off 62
+// at 384; and a third track on channel 4.
+QByteArray Piece(int tempo = 0, const QByteArray& meter = {}, int division = 96, bool conductorPlays = false)
+{
+    SmfWriter writer(1, division);
+    auto& conductor = writer.AddTrack().Tempo(0, 500'000);
+    if (!meter.isEmpty()) conductor.Meta(0, 0x58, meter);
+    if (tempo) conductor.Tempo(96, tempo);
+    if (conductorPlays) conductor.NoteOn(300, 5, 30, 50);
+    writer.AddTrack().NoteOn(0, 0, 60, 90).NoteOff(192, 0, 60).NoteOn(96, 0, 62, 90).NoteOff(96, 0, 62);
+    writer.AddTrack().NoteOn(48, 3, 40, 70).Meta(0, 0x01, "text").NoteOff(48, 3, 40).NoteOn(288, 3, 41, 70);
+    return writer.Bytes();
+}
+
+// "due event status note" for every planned message, then the loop's first
+// message and period when there is one.
+QString PlanOf(const QByteArray& bytes, PlaybackRequest request)
+{
+    Midifile reader;
+    reader.LoadFromMemory(SmfWriter::Span(bytes));
+    reader.SetCurrentTrack(reader.TrackCount() > 1 ? 2 : 1);
+    request.msPerTick = ComputeMsPerTick(reader.Tempo(), reader.Division());
+    reader.SetCurrentEvent(request.start);
+    const PlaybackPlan plan = PlanPlayback(reader, request);
+    if (reader.CurrentEvent() != request.start) return "moved the reader";
+    QStringList words;
+    for (const PlannedMessage& m : plan.messages)
+        words << QStringLiteral("%1 %2 %3 %4").arg(m.due).arg(m.event).arg(m.status, 0, 16).arg(m.data1);
+    if (plan.loopPeriod > 0)
+        words << QStringLiteral("loop %1 every %2").arg(plan.loopFirst).arg(plan.loopPeriod);
+    return words.join(", ");
+}
+
+}  // namespace
+
+class TestPlaybackPlan : public QObject
+{
+    Q_OBJECT
+private slots:
+    void due_times_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<PlaybackRequest>("request");
+        QTest::addColumn<QString>("plan");
+        const QString plain = "0 1 90 60, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, 2000 5 ff 47";
+        // 500/96 ms a tick in single precision is 5.2083335: 192 ticks are 1000.00003 ms, floored.
+        QTest::newRow("one tempo") << Piece() << PlaybackRequest{} << plain;
+        QTest::newRow("a repeated tempo changes nothing") << Piece(500'000) << PlaybackRequest{} << plain;
+        QTest::newRow("faster inside a long note")
+            << Piece(250'000) << PlaybackRequest{}
+            << "0 1 90 60, 750 2 80 60, 1000 3 90 62, 1250 4 80 62, 1250 5 ff 47";
+        QTest::newRow("from the middle: the start event's delta counts")
+            << Piece(250'000) << PlaybackRequest{.start = 3} << "250 3 90 62, 500 4 80 62, 500 5 ff 47";
+        QTest::newRow("SMPTE: 1 ms a tick, no tempo")
+            << Piece(250'000, {}, 0xE728) << PlaybackRequest{}
+            << "0 1 90 60, 192 2 80 60, 288 3 90 62, 384 4 80 62, 384 5 ff 47";
+        for (const auto& [speed, plan] :
+             {std::pair{25, "0 1 90 60, 4000 2 80 60, 6000 3 90 62, 8000 4 80 62, 8000 5 ff 47"},
+              std::pair{50, "0 1 90 60, 2000 2 80 60, 3000 3 90 62, 4000 4 80 62, 4000 5 ff 47"},
+              std::pair{75, "0 1 90 60, 1333 2 80 60, 2000 3 90 62, 2666 4 80 62, 2666 5 ff 47"},
+              std::pair{90, "0 1 90 60, 1111 2 80 60, 1666 3 90 62, 2222 4 80 62, 2222 5 ff 47"},
+              std::pair{110, "0 1 90 60, 909 2 80 60, 1363 3 90 62, 1818 4 80 62, 1818 5 ff 47"},
+              std::pair{125, "0 1 90 60, 800 2 80 60, 1200 3 90 62, 1600 4 80 62, 1600 5 ff 47"},
+              std::pair{150, "0 1 90 60, 666 2 80 60, 1000 3 90 62, 1333 4 80 62, 1333 5 ff 47"},
+              std::pair{200, "0 1 90 60, 500 2 80 60, 750 3 90 62, 1000 4 80 62, 1000 5 ff 47"}})
+            QTest::addRow("speed %d %%", speed)
+                << Piece() << PlaybackRequest{.speedPercent = speed} << QString(plan);
+        QTest::newRow("accompaniment: channel messages only, the selected track first at a tie")
+            << Piece() << PlaybackRequest{.start = 2, .accompaniment = true}
+            << "250 0 93 40, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, 2000 5 ff 47, 2000 0 93 "
+               "41";
+        QTest::newRow("accompaniment: a first track with notes sounds too")
+            << Piece(0, {}, 96, true) << PlaybackRequest{.start = 4, .accompaniment = true}
+            << "62 0 95 30, 500 4 80 62, 500 5 ff 47, 500 0 93 41";
+        QTest::newRow("metronome in 3/4, beats counted from the start of the track")
+            << Piece(0, Signature(3, 2)) << PlaybackRequest{.start = 3, .metronome = true}
+            << "0 0 99 77, 250 0 89 77, 500 3 90 62, 500 0 99 76, 750 0 89 76, 1000 4 80 62, 1000 5 ff 47";
+        QTest::newRow("count-in: one bar of 3/4 before the first note, at half speed")
+            << Piece(0, Signature(3, 2)) << PlaybackRequest{.start = 4, .speedPercent = 50, .countIn = true}
+            << "0 0 99 76, 500 0 89 76, 1000 0 99 77, 1500 0 89 77, 2000 0 99 77, 2500 0 89 77, "
+               "4000 4 80 62, 4000 5 ff 47";
+        QTest::newRow("loop: the passage before the position, its hanging note ended at the round's end")
+            << Piece() << PlaybackRequest{.start = 4, .loopFrom = 2, .accompaniment = true}
+            << "250 0 93 40, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 1500 3 80 62, loop 0 every 1500";
+        QTest::newRow("loop from the first event, with the count-in before the first round")
+            << Piece(0, Signature(6, 3)) << PlaybackRequest{.start = 2, .loopFrom = 1, .countIn = true}
+            << "0 0 99 76, 375 0 89 76, 750 0 99 77, 1125 0 89 77, 1500 1 90 60, 1500 1 80 60, loop 4 every "
+               "100";
+    }
+    void due_times()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(PlaybackRequest, request);
+        QFETCH(QString, plan);
+        QCOMPARE(PlanOf(file, request), plan);
+    }
+
+    void rounds_keep_their_period()
+    {
+        PlaybackPlan plan{{{10.0, 1, 0x90, 60, 90}, {35.0, 2, 0x80, 60, 0}}, 1, 1000.0 / 0.9};
+        for (const std::int64_t round : {0, 1, 2, 3, 1'000'000})
+            QCOMPARE(DueInRound(plan, 1, round), 35.0 + static_cast<double>(round) * (1000.0 / 0.9));
+        QCOMPARE(DueInRound(plan, 0, 5), 10.0);  // before the loop: once
+    }
+
+    void beats_data()
+    {
+        QTest::addColumn<QList<TimeSignature>>("signatures");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("beats");  // ticks up to 480, * on a bar's first beat
+        using S = QList<TimeSignature>;
+        QTest::newRow("none: 4/4") << S{} << 0 << "0* 96 192 288 384*";
+        QTest::newRow("3/4") << S{{0, 3, 2}} << 0 << "0* 96 192 288* 384";
+        QTest::newRow("6/8 in dotted quarters") << S{{0, 6, 3}} << 0 << "0* 144 288* 432";
+        QTest::newRow("2/2") << S{{0, 2, 1}} << 0 << "0* 192 384*";
+        QTest::newRow("3/4 then 6/8 at the second bar")
+            << S{{0, 3, 2}, {288, 6, 3}} << 0 << "0* 96 192 288* 432";
+        QTest::newRow("from the middle") << S{{0, 3, 2}} << 100 << "192 288* 384";
+        QTest::newRow("nonsense counts as 4/4") << S{{0, 0, 9}} << 1 << "96 192 288 384*";
+    }
+    void beats()
+    {
+        QFETCH(QList<TimeSignature>, signatures);
+        QFETCH(int, from);
+        QFETCH(QString, beats);
+        QStringList words;
+        for (const Beat& beat :
+             BeatsBetween(std::vector(signatures.begin(), signatures.end()), 96, from, 480))
+            words << QString::number(beat.tick) + (beat.barStart ? "*" : "");
+        QCOMPARE(words.join(' '), beats);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlaybackPlan)
+#include "test_playback_plan.moc"
