@@ -61,8 +61,14 @@ private:
         std::int32_t tag;
         ShortMessage message;
     };
+    struct Batched
+    {
+        std::size_t index;
+        Entry entry;
+    };
     void Run(Clock::time_point start);
-    void Fail(std::unique_lock<std::mutex>& lock, int code, const QString& description);
+    void ReportPlayed(std::size_t sent);
+    void Fail(std::unique_lock<std::mutex>& lock, std::size_t failed, int code, const QString& description);
 
     std::function<void(const ShortMessage&)> send_;
     std::function<void(Report)> notify_;
@@ -71,6 +77,7 @@ private:
     std::vector<Entry> entries_;
     std::size_t next_ = 0;
     bool stopRequested_ = false;
+    std::vector<Batched> batch_;  // the worker's own: what it sends in one go
     std::thread worker_;
 };
 
