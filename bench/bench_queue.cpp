@@ -5,13 +5,22 @@
 // send time minus due time (due = start instant + time stamp); the lag runs from
 // a send to its MessagePlayed being handled on an otherwise idle UI thread; drift
 // is the mean lateness of the last thousand messages minus that of the first.
+// The floor is what the machine gives any thread: a plain timed sleep to the same
+// due times with the queue's scheduling, no queue around it.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <numeric>
+#include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#endif
 
 #include "BenchSupport.h"
 #include "midi/MIDIOutput.h"
@@ -83,6 +92,28 @@ void QueueTiming()
     std::printf("played_lag_max_ms: %.3f\n", *std::max_element(lag.begin(), lag.end()));
 }
 
+void WakeFloor()
+{
+    std::vector<double> lateness;
+    std::thread sleeper([&lateness] {
+#if defined(__linux__)
+        prctl(PR_SET_TIMERSLACK, 1UL);
+        sched_param param{};
+        param.sched_priority = std::max(1, sched_get_priority_min(SCHED_FIFO) + 10);
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+#endif
+        const Clock::time_point start = Clock::now();
+        for (int i = 1; i <= kMessages; ++i) {
+            const auto due = start + std::chrono::milliseconds(i);
+            std::this_thread::sleep_until(due);
+            lateness.push_back(Ms(Clock::now() - due));
+        }
+    });
+    sleeper.join();
+    std::printf("floor_wake_lateness_p99_ms: %.3f\n", Percentile(lateness, 0.99));
+    std::printf("floor_wake_lateness_max_ms: %.3f\n", *std::max_element(lateness.begin(), lateness.end()));
+}
+
 void SynthOpenTime()
 {
     const QString soundFont = BuiltInSynth::FindSoundFont(BuiltInSynth::SoundFontFolders());
@@ -120,6 +151,7 @@ int main(int argc, char** argv)
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     QCoreApplication app(argc, argv);
     QueueTiming();
+    WakeFloor();
     SynthOpenTime();
     return 0;
 }

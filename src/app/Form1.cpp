@@ -171,7 +171,7 @@ void Form1::ConnectHandlers()
 
 void Form1::Form_Load()
 {
-    helpFilePath_ = QCoreApplication::applicationDirPath() + QStringLiteral("/Vantor.html");
+    helpFilePath_ = FindHelpDocument(QCoreApplication::applicationDirPath());
     FillOutputDevices();
     FillInputDevices();
     FillProgramList();
@@ -200,7 +200,9 @@ void Form1::HelpContent_Click()
 {
     auto* viewer = findChild<HelpViewer*>(QString(), Qt::FindDirectChildrenOnly);
     if (!viewer) viewer = new HelpViewer(this);
-    // A missing or unreadable document is not reported.
+    // Looked for again: it may have been installed meanwhile. A missing or
+    // unreadable document is not reported.
+    helpFilePath_ = FindHelpDocument(QCoreApplication::applicationDirPath());
     viewer->ShowContents(helpFilePath_);
 }
 

@@ -1,5 +1,6 @@
 #include "app/HelpViewer.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTextBrowser>
 #include <QUrl>
@@ -18,6 +19,19 @@ HelpViewer::HelpViewer(QWidget* owner) : QWidget(owner, Qt::Window)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Browser);
     resize(640, 560);
+}
+
+QString FindHelpDocument(const QString& programFolder)
+{
+    const QDir folder(programFolder);
+    const QStringList candidates = {folder.filePath(QStringLiteral("Vantor.html")),
+                                    folder.filePath(QStringLiteral("../share/vantor/Vantor.html")),
+                                    QStringLiteral("/usr/share/vantor/Vantor.html")};
+    for (const QString& candidate : candidates) {
+        const QFileInfo file(candidate);
+        if (file.isFile() && file.isReadable()) return file.absoluteFilePath();
+    }
+    return candidates.front();
 }
 
 bool HelpViewer::ShowContents(const QString& path)

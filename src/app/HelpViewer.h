@@ -22,6 +22,11 @@ public:
     QTextBrowser* Browser = nullptr;
 };
 
+// The help document: beside the program (a build tree), in the data folder of
+// the prefix it is installed under (bin/../share/vantor), or in /usr/share/vantor.
+// The first that can be read; the one beside the program when none can.
+QString FindHelpDocument(const QString& programFolder);
+
 // The anchor of the table of contents in the help document.
 inline constexpr const char* HelpContentsAnchor = "contents";
 

@@ -25,6 +25,19 @@ void AskForTimelyWakeUps()
 #endif
 }
 
+// The worker wakes this much before a due time and waits out the rest awake: a
+// wake-up from sleep comes tens of microseconds late, and more under load.
+constexpr auto kWakeEarly = std::chrono::microseconds(100);
+
+void SpinUntil(TimedQueue::Clock::time_point due)
+{
+    while (TimedQueue::Clock::now() < due)
+        std::this_thread::yield();
+}
+
+// Room for a large chord, so the worker rarely allocates.
+constexpr std::size_t kBatchCapacity = 256;
+
 // Above this many spare slots a cleared queue gives its memory back (a long song is a million entries).
 constexpr std::size_t kKeptCapacity = 1 << 16;
 }  // namespace
@@ -55,6 +68,7 @@ void TimedQueue::Start()
         const std::lock_guard lock(mutex_);
         if (next_ < entries_.size()) {
             stopRequested_ = false;
+            batch_.reserve(kBatchCapacity);
             anchorClock_ = Clock::now();
             anchorQueueMicroseconds_ = 0.0;
             worker_ = std::thread(&TimedQueue::Run, this);
@@ -112,11 +126,11 @@ void TimedQueue::SetRate(double rate)
     wake_.notify_all();
 }
 
-TimedQueue::Clock::time_point TimedQueue::DueLocked(const Entry& entry) const
+TimedQueue::Clock::time_point TimedQueue::DueLocked(std::size_t index) const
 {
     // Rounds are counted from the first, not added up: no drift over any number of them.
-    double due = static_cast<double>(entry.dueMicroseconds);
-    if (next_ >= loopFirst_) due += static_cast<double>(round_) * loopPeriodMicroseconds_;
+    double due = static_cast<double>(entries_[index].dueMicroseconds);
+    if (index >= loopFirst_) due += static_cast<double>(round_) * loopPeriodMicroseconds_;
     const double wait = (due - anchorQueueMicroseconds_) / rate_;
     return anchorClock_ +
            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::micro>(wait));
@@ -134,9 +148,12 @@ std::size_t TimedQueue::Pending() const
     return entries_.size() - next_;
 }
 
-void TimedQueue::Fail(std::unique_lock<std::mutex>& lock, int code, const QString& description)
+void TimedQueue::Fail(std::unique_lock<std::mutex>& lock, std::size_t failed, int code,
+                      const QString& description)
 {
     lock.lock();
+    // What came after the failed message in its batch was not sent: it stays queued.
+    next_ = failed + 1;
     stopRequested_ = true;
     lock.unlock();
     notify_(Report{Report::Kind::Failed, 0, code, description});
@@ -158,30 +175,51 @@ void TimedQueue::Run()
             notify_(Report{Report::Kind::Empty, 0, 0, {}});
             return;
         }
-        const Entry entry = entries_[next_];
-        const auto due = DueLocked(entry);
-        if (Clock::now() < due) {
+        const auto due = DueLocked(next_);
+        const auto now = Clock::now();
+        if (now < due - kWakeEarly) {
+            // A new loop or rate moves the due time: work it out again.
             const std::uint64_t seen = changes_;
-            wake_.wait_until(lock, due, [this, seen] { return stopRequested_ || changes_ != seen; });
+            wake_.wait_until(lock, due - kWakeEarly,
+                             [this, seen] { return stopRequested_ || changes_ != seen; });
             continue;
         }
-        ++next_;
-        if (entry.message.status >= 0xF0) continue;
+        if (now < due) {
+            lock.unlock();
+            SpinUntil(due);
+            lock.lock();
+            continue;
+        }
+        // Everything due goes out before any report: reporting is slower than
+        // sending and would make the last notes of a chord late.
+        batch_.clear();
+        for (; next_ < entries_.size() && DueLocked(next_) <= now; ++next_)
+            if (entries_[next_].message.status < 0xF0) batch_.push_back({next_, entries_[next_]});
         lock.unlock();
+        std::size_t sent = 0;
         try {
-            send_(entry.message);
+            for (; sent < batch_.size(); ++sent)
+                send_(batch_[sent].entry.message);
         } catch (const DeviceError& error) {
-            Fail(lock, error.Code(), error.Description());
+            ReportPlayed(sent);
+            Fail(lock, batch_[sent].index, error.Code(), error.Description());
             return;
         } catch (const std::exception& error) {
             // Nothing may escape the worker thread: that would end the program.
-            Fail(lock, PortErrorCode::Unspecified,
+            ReportPlayed(sent);
+            Fail(lock, batch_[sent].index, PortErrorCode::Unspecified,
                  QStringLiteral("The MIDI output failed: %1").arg(QString::fromLocal8Bit(error.what())));
             return;
         }
-        if (entry.tag != 0) notify_(Report{Report::Kind::Played, entry.tag, 0, {}});
+        ReportPlayed(sent);
         lock.lock();
     }
+}
+
+void TimedQueue::ReportPlayed(std::size_t sent)
+{
+    for (std::size_t i = 0; i < sent; ++i)
+        if (batch_[i].entry.tag != 0) notify_(Report{Report::Kind::Played, batch_[i].entry.tag, 0, {}});
 }
 
 }  // namespace vantor

@@ -69,10 +69,16 @@ private:
         std::int32_t tag;
         ShortMessage message;
     };
+    struct Batched
+    {
+        std::size_t index;
+        Entry entry;
+    };
     void Run();
-    // When the current entry is due on the clock; under the lock.
-    Clock::time_point DueLocked(const Entry& entry) const;
-    void Fail(std::unique_lock<std::mutex>& lock, int code, const QString& description);
+    // When entry index is due on the clock; under the lock.
+    Clock::time_point DueLocked(std::size_t index) const;
+    void ReportPlayed(std::size_t sent);
+    void Fail(std::unique_lock<std::mutex>& lock, std::size_t failed, int code, const QString& description);
 
     std::function<void(const ShortMessage&)> send_;
     std::function<void(Report)> notify_;
@@ -89,6 +95,7 @@ private:
     double rate_ = 1.0;
     std::uint64_t changes_ = 0;  // wakes the worker to work its waits out again
     bool stopRequested_ = false;
+    std::vector<Batched> batch_;  // the worker's own: what it sends in one go
     std::thread worker_;
 };
 

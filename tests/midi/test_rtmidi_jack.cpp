@@ -7,6 +7,7 @@
 #include "midi/MIDIInput.h"
 #include "midi/MIDIOutput.h"
 #include "midi/backends/BuiltInSynth.h"
+#include "midi/backends/JackEnvironment.h"
 #include "midi/backends/RtMidiPorts.h"
 #include "midi/backends/SystemDevices.h"
 
@@ -150,6 +151,22 @@ private slots:
         QCOMPARE(outErrors.count() + inErrors.count(), 2);
         QCOMPARE(outErrors.at(0).at(0).toInt(), PortErrorCode::BadDeviceId);
         QVERIFY(outErrors.at(0).at(1).toString().contains("GoneSound:in"));
+    }
+
+    // The server is found by its socket alone, for the name libjack would use.
+    void serverIsFoundByName()
+    {
+        Probe probe("Named");
+        const QByteArray fixture = qgetenv("JACK_DEFAULT_SERVER");
+        for (const auto& [server, running] : {std::pair{fixture, true}, {fixture + "_absent", false}}) {
+            qputenv("JACK_DEFAULT_SERVER", server);
+            const auto devices = CreateSystemDevices();
+            QCOMPARE(JackServerRunning(), running);
+            const auto outputs = devices->OutputNames();
+            QCOMPARE(std::count(outputs.begin(), outputs.end(), QStringLiteral("JACK: NamedSound:in")),
+                     running ? 1 : 0);
+        }
+        qputenv("JACK_DEFAULT_SERVER", fixture);
     }
 
     void builtInSynthesizerPlaysIntoJack()

@@ -38,7 +38,7 @@ void LogToQt(int level, const char* message, void*)
             break;
         default:
             // Failed drivers are expected while the outputs are tried one by one.
-            qDebug("FluidSynth: %s", message);
+            qCDebug(lcDevices, "FluidSynth: %s", message);
             break;
     }
 }

@@ -1,10 +1,11 @@
 #include "midi/backends/RtMidiPorts.h"
 
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QtDebug>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -40,10 +41,18 @@ std::vector<RtMidi::Api> CompiledApis()
 }
 
 // Without the sequencer device RtMidi's ALSA code prints to stderr before it
-// throws; there is nothing to list then, so it is not asked.
+// throws, and without a server its JACK code does: there is nothing to list
+// then, so neither is asked.
 bool Usable(RtMidi::Api api)
 {
-    return api != RtMidi::LINUX_ALSA || QFileInfo::exists(QStringLiteral("/dev/snd/seq"));
+    switch (api) {
+        case RtMidi::LINUX_ALSA:
+            return QFileInfo::exists(QStringLiteral("/dev/snd/seq"));
+        case RtMidi::UNIX_JACK:
+            return JackServerRunning();
+        default:
+            return true;
+    }
 }
 
 // RtMidi reports through this instead of printing or throwing once it is set.
@@ -55,7 +64,7 @@ public:
     {
         auto* log = static_cast<ErrorLog*>(data);
         if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) {
-            qDebug("RtMidi: %s", text.c_str());
+            qCDebug(lcDevices, "RtMidi: %s", text.c_str());
             return;
         }
         const std::lock_guard lock(log->mutex_);
@@ -84,28 +93,99 @@ std::unique_ptr<Port> Connect(RtMidi::Api api, ErrorLog& log)
         port->setErrorCallback(&ErrorLog::Callback, &log);
         return port;
     } catch (const RtMidiError& error) {
-        qDebug("RtMidi %s: %s", qPrintable(ApiPrefix(api)), error.what());
+        qCDebug(lcDevices, "RtMidi %s: %s", qPrintable(ApiPrefix(api)), error.what());
         return nullptr;
     }
 }
 
 template <class Port>
-std::vector<QString> Names()
+void AppendNames(RtMidi::Api api, std::vector<QString>& names)
+{
+    ErrorLog log;
+    const auto port = Connect<Port>(api, log);
+    if (!port) return;
+    const unsigned count = port->getPortCount();
+    for (unsigned i = 0; i < count; ++i)
+        names.push_back(QString::fromStdString(port->getPortName(i)));
+}
+
+}  // namespace
+
+// RtMidi would make a JACK client per list and keep none; one plain client
+// without ports serves every list (the names are the ones RtMidi gives).
+class PortLister::JackClient
+{
+public:
+    JackClient() : client_(jack_client_open(kClientName, JackNoStartServer, nullptr))
+    {
+        if (client_) jack_on_shutdown(client_, &JackClient::ServerGone, this);
+    }
+    ~JackClient()
+    {
+        if (client_) jack_client_close(client_);
+    }
+    JackClient(const JackClient&) = delete;
+    JackClient& operator=(const JackClient&) = delete;
+
+    bool Usable() const { return client_ && !serverGone_.load(); }
+
+    // Ports that take MIDI in (ours to send to) or give it out.
+    void AppendNames(unsigned long direction, std::vector<QString>& names) const
+    {
+        const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, direction);
+        if (!ports) return;
+        for (const char** port = ports; *port; ++port)
+            names.push_back(QString::fromUtf8(*port));
+        jack_free(static_cast<void*>(ports));
+    }
+
+private:
+    static void ServerGone(void* self) { static_cast<JackClient*>(self)->serverGone_.store(true); }
+
+    jack_client_t* client_;
+    std::atomic<bool> serverGone_{false};
+};
+
+PortLister::PortLister() = default;
+PortLister::~PortLister() = default;
+
+std::vector<QString> PortLister::OutputNames()
+{
+    return Names(true);
+}
+std::vector<QString> PortLister::InputNames()
+{
+    return Names(false);
+}
+
+std::vector<QString> PortLister::Names(bool outputs)
 {
     std::vector<QString> names;
     for (const RtMidi::Api api : CompiledApis()) {
-        ErrorLog log;
-        const auto port = Connect<Port>(api, log);
-        if (!port) continue;
-        const unsigned count = port->getPortCount();
-        for (unsigned i = 0; i < count; ++i) {
-            const QString name = QString::fromStdString(port->getPortName(i));
-            if (name.isEmpty() || IsOwnPort(name)) continue;
-            names.push_back(ApiPrefix(api) + QStringLiteral(": ") + name);
+        std::vector<QString> ports;
+        if (api == RtMidi::UNIX_JACK) {
+            if (!JackServerRunning()) {
+                jack_.reset();
+                continue;
+            }
+            if (!jack_ || !jack_->Usable()) {
+                jack_.reset();
+                jack_ = std::make_unique<JackClient>();
+            }
+            if (jack_->Usable()) jack_->AppendNames(outputs ? JackPortIsInput : JackPortIsOutput, ports);
+        } else if (outputs) {
+            AppendNames<RtMidiOut>(api, ports);
+        } else {
+            AppendNames<RtMidiIn>(api, ports);
         }
+        for (const QString& port : ports)
+            if (!port.isEmpty() && !IsOwnPort(port))
+                names.push_back(ApiPrefix(api) + QStringLiteral(": ") + port);
     }
     return names;
 }
+
+namespace {
 
 // The API and the port's own name behind a listed name.
 std::optional<std::pair<RtMidi::Api, QString>> Split(const QString& listed)
@@ -235,15 +315,6 @@ bool IsOwnPort(const QString& portName)
 {
     static const QRegularExpression own(QStringLiteral("^%1(-\\d+)?:").arg(QLatin1String(kClientName)));
     return own.match(portName).hasMatch();
-}
-
-std::vector<QString> OutputNames()
-{
-    return Names<RtMidiOut>();
-}
-std::vector<QString> InputNames()
-{
-    return Names<RtMidiIn>();
 }
 
 std::unique_ptr<OutputDevice> OpenOutput(const QString& name)

@@ -16,8 +16,25 @@ namespace rtmidi_ports {
 
 inline constexpr const char* kClientName = "Vantor";
 
-std::vector<QString> OutputNames();
-std::vector<QString> InputNames();
+// Fills the device lists. It keeps one JACK client while a server runs and
+// none when it does not.
+class PortLister
+{
+public:
+    PortLister();
+    ~PortLister();
+    PortLister(const PortLister&) = delete;
+    PortLister& operator=(const PortLister&) = delete;
+
+    std::vector<QString> OutputNames();
+    std::vector<QString> InputNames();
+
+private:
+    class JackClient;
+    std::vector<QString> Names(bool outputs);
+    std::unique_ptr<JackClient> jack_;
+};
+
 // Throw DeviceError when the port has gone or cannot be opened.
 std::unique_ptr<OutputDevice> OpenOutput(const QString& name);
 std::unique_ptr<InputDevice> OpenInput(const QString& name);

@@ -18,8 +18,8 @@ class SystemDevices : public DeviceProvider
 {
 public:
     QString DefaultOutputName() override { return BuiltInSynth::ProductName(); }
-    std::vector<QString> OutputNames() override { return rtmidi_ports::OutputNames(); }
-    std::vector<QString> InputNames() override { return rtmidi_ports::InputNames(); }
+    std::vector<QString> OutputNames() override { return lister_.OutputNames(); }
+    std::vector<QString> InputNames() override { return lister_.InputNames(); }
 
     std::unique_ptr<OutputDevice> OpenOutput(int id, const QString& name) override
     {
@@ -30,6 +30,9 @@ public:
     {
         return rtmidi_ports::OpenInput(name);
     }
+
+private:
+    rtmidi_ports::PortLister lister_;
 };
 
 }  // namespace
@@ -37,6 +40,7 @@ public:
 std::shared_ptr<DeviceProvider> CreateSystemDevices()
 {
     KeepJackFromStartingServers();
+    RouteJackLog();
     snd_lib_error_set_handler(&QuietAlsa);
     RouteFluidSynthLog();
     return std::make_shared<SystemDevices>();
