@@ -144,6 +144,35 @@ void SynthOpenTime()
     std::printf("synth_close_ms: %.1f\n", static_cast<double>(timer.nsecsElapsed()) / 1e6);
 }
 
+// A million messages due 1,000 to the millisecond, a tag on every 100,000th: how
+// long the queue takes to send them all and report the tags.
+void MillionMessages()
+{
+    constexpr int kCount = 1'000'000;
+    auto devices = test::MemoryDevices::Create();
+    MIDIOutput port(devices);
+    port.SetAction(ActionOpen);
+    int tags = 0;
+    bool ended = false;
+    QObject::connect(&port, &MIDIOutput::MessagePlayed, &port, [&] { ++tags; });
+    QObject::connect(&port, &MIDIOutput::QueueEmpty, &port, [&] { ended = true; });
+    for (int i = 0; i < kCount; ++i) {
+        port.SetStatus(0x90);
+        port.SetData1(i % 128);
+        port.SetData2(1);
+        if (i % 100'000 == 0) port.SetTag(i + 1);
+        port.SetTimeStamp(i / 1000);
+        port.SetAction(ActionQueueMessage);
+    }
+    const Clock::time_point start = Clock::now();
+    port.SetAction(ActionStartQueue);
+    while (!ended)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    std::printf("million_sent: %zu\n", devices->SentLog().size());
+    std::printf("million_tags_reported: %d\n", tags);
+    std::printf("million_seconds: %.3f\n", Ms(Clock::now() - start) / 1000.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -151,6 +180,7 @@ int main(int argc, char** argv)
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     QCoreApplication app(argc, argv);
     QueueTiming();
+    MillionMessages();
     WakeFloor();
     SynthOpenTime();
     return 0;

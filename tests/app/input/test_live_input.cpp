@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
+#include <functional>
 #include <utility>
 
 #include "app/Form1.h"
@@ -105,6 +106,19 @@ private slots:
         QCOMPARE(Echoes(), burst);
         QCOMPARE(form().Midifile1.CurrentEvent(), 3);  // one step per C8 press
         QCOMPARE(form().Keyboard->ShownColour(50), WhiteKeyColour);
+    }
+
+    // The window stays live under a burst: other events run before each message.
+    void yields_once_per_message()
+    {
+        QList<std::size_t> sentAtYield;
+        std::function<void()> look = [&] {
+            sentAtYield << devices().SentMessages().size();
+            if (sentAtYield.size() < 3) QMetaObject::invokeMethod(this, look, Qt::QueuedConnection);
+        };
+        QVERIFY(devices().Inject({Press, 50, 10}) && devices().Inject({Press, 51, 10}));
+        QMetaObject::invokeMethod(this, look, Qt::QueuedConnection);
+        QTRY_COMPARE(sentAtYield, (QList<std::size_t>{0, 1, 2}));
     }
 
     void a_failing_step_still_echoes_and_removes_its_message()
