@@ -19,18 +19,26 @@ QByteArray Signature(int numerator, int power)
 }
 
 // A format 1 file at 96 ticks a quarter: the conductor (500,000 us a quarter,
-// then `tempo` at tick 96 when given, `meter` at 0 when given, a note at 300 when
-// it plays), the selected track: on 60 at 0, off 60 at 192, on 62 at 288, off 62
-// at 384; and a third track on channel 4.
-QByteArray Piece(int tempo = 0, const QByteArray& meter = {}, int division = 96, bool conductorPlays = false)
+// then `tempo` at tick 96 and `laterTempo` at 240 when given, `meter` at 0 when
+// given, a note at 300 when it plays), the selected track: on 60 at 0, off 60 at
+// 192, on 62 at 288, off 62 at 384; and a third track on channel 4.
+QByteArray Piece(int tempo = 0, const QByteArray& meter = {}, int division = 96, bool conductorPlays = false,
+                 int laterTempo = 0)
 {
     SmfWriter writer(1, division);
     auto& conductor = writer.AddTrack().Tempo(0, 500'000);
     if (!meter.isEmpty()) conductor.Meta(0, 0x58, meter);
     if (tempo) conductor.Tempo(96, tempo);
+    if (laterTempo) conductor.Tempo(144, laterTempo);
     if (conductorPlays) conductor.NoteOn(300, 5, 30, 50);
     writer.AddTrack().NoteOn(0, 0, 60, 90).NoteOff(192, 0, 60).NoteOn(96, 0, 62, 90).NoteOff(96, 0, 62);
-    writer.AddTrack().NoteOn(48, 3, 40, 70).Meta(0, 0x01, "text").NoteOff(48, 3, 40).NoteOn(288, 3, 41, 70);
+    // A long text (its length takes two bytes) and channel pressure (one data byte) among them.
+    writer.AddTrack()
+        .NoteOn(48, 3, 40, 70)
+        .Meta(0, 0x01, QByteArray(200, 't'))
+        .Raw(0, {0xD3, 0x40})
+        .NoteOff(48, 3, 40)
+        .NoteOn(288, 3, 41, 70);
     return writer.Bytes();
 }
 
@@ -71,6 +79,9 @@ private slots:
         QTest::newRow("faster inside a long note")
             << Piece(250'000) << PlaybackRequest{}
             << "0 1 90 60, 750 2 80 60, 1000 3 90 62, 1250 4 80 62, 1250 5 ff 47";
+        QTest::newRow("three tempos, each over its own stretch")
+            << Piece(250'000, {}, 96, false, 1'000'000) << PlaybackRequest{}
+            << "0 1 90 60, 750 2 80 60, 1375 3 90 62, 2375 4 80 62, 2375 5 ff 47";
         QTest::newRow("from the middle: the start event's delta counts")
             << Piece(250'000) << PlaybackRequest{.start = 3} << "250 3 90 62, 500 4 80 62, 500 5 ff 47";
         QTest::newRow("SMPTE: 1 ms a tick, no tempo")
@@ -100,6 +111,11 @@ private slots:
             << Piece() << PlaybackRequest{.start = 4, .loopFrom = 2, .accompaniment = true}
             << "250 0 93 40, 250 0 d3 64, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 1500 3 80 62, loop 0 "
                "every 1500";
+        QTest::newRow("loop at half speed: its period too; a click ends by the round's end")
+            << Piece(0, Signature(6, 3))
+            << PlaybackRequest{.start = 3, .loopFrom = 1, .speedPercent = 50, .metronome = true}
+            << "0 1 90 60, 0 0 99 76, 750 0 89 76, 1500 0 99 77, 2000 2 80 60, 2000 0 89 77, loop 0 every "
+               "2000";
         QTest::newRow("loop from the first event, with the count-in before the first round")
             << Piece(0, Signature(6, 3)) << PlaybackRequest{.start = 2, .loopFrom = 1, .countIn = true}
             << "0 0 99 76, 375 0 89 76, 750 0 99 77, 1125 0 89 77, 1500 1 90 60, 1500 1 80 60, loop 4 every "
@@ -131,6 +147,7 @@ private slots:
         QTest::newRow("3/4") << S{{0, 3, 2}} << 0 << "0* 96 192 288* 384";
         QTest::newRow("6/8 in dotted quarters") << S{{0, 6, 3}} << 0 << "0* 144 288* 432";
         QTest::newRow("2/2") << S{{0, 2, 1}} << 0 << "0* 192 384*";
+        QTest::newRow("6/4 in quarters") << S{{0, 6, 2}} << 0 << "0* 96 192 288 384";
         QTest::newRow("3/4 then 6/8 at the second bar")
             << S{{0, 3, 2}, {288, 6, 3}} << 0 << "0* 96 192 288* 432";
         QTest::newRow("from the middle") << S{{0, 3, 2}} << 100 << "192 288* 384";

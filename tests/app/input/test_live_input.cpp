@@ -118,6 +118,7 @@ private slots:
         };
         QVERIFY(devices().Inject({Press, 50, 10}) && devices().Inject({Press, 51, 10}));
         QMetaObject::invokeMethod(this, look, Qt::QueuedConnection);
+        form().OnMessageReceived();  // as the port's notice does, but outside a posted event
         QTRY_COMPARE(sentAtYield, (QList<std::size_t>{0, 1, 2}));
     }
 
