@@ -57,7 +57,9 @@ private slots:
         QTest::newRow("note-off releases") << Messages{{0x90, 61, 37}, {0x80, 61, 64}} << 0;
         QTest::newRow("off the keyboard, controller")
             << Messages{{0x90, 20, 64}, {0x90, 109, 64}, {0xB0, 64, 1}} << 0;
-        QTest::newRow("C8 with velocity 0: no step") << Messages{{0x90, 108, 0}} << 0;
+        QTest::newRow("a controller leaves a pressed key") << Messages{{0x90, 64, 37}, {0xB0, 64, 1}} << 64;
+        QTest::newRow("C8 with velocity 0, B7 released: no step")
+            << Messages{{0x90, 108, 0}, {0x80, 107, 9}} << 0;
     }
     void echoes_unchanged_and_paints()
     {

@@ -112,6 +112,8 @@ private slots:
             {Msg(0x90, 67, 100), Msg(0x90, 60, 100), Msg(0x90, 64, 100)}, "4 t62 t65");
         row("computer keys: repeat sends nothing", "k", "kZ rZ rZ KZ",
             {Msg(0x90, 48, 100), Msg(0x80, 48, 64)}, "1");
+        row("computer keys: pressed again while held", "k", "kZ kZ KZ",
+            {Msg(0x90, 48, 100), Msg(0x80, 48, 64)}, "1");
         row("computer keys: repeat as X sends it", "k", "kZ aZ aZ KZ",
             {Msg(0x90, 48, 100), Msg(0x80, 48, 64)}, "1");
         row("computer keys: octave up", "k", "k= kQ K= KQ", {Msg(0x90, 72, 100), Msg(0x80, 72, 64)}, "1");
