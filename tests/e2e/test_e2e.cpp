@@ -410,10 +410,9 @@ class E2ETest : public QObject
         if (step.stopAfter > 0) {
             Click(CmdStopAt);
             // Past the moment the rest was due, to see that the queue has gone silent.
-            Pause(static_cast<int>(
-                      due.back() -
-                      std::chrono::duration<double, std::milli>(Clock::now() - arrivals[0].first).count()) +
-                  800);
+            const double sinceFirst =
+                std::chrono::duration<double, std::milli>(Clock::now() - arrivals[0].first).count();
+            Pause(static_cast<int>(std::max(0.0, due.back() - sinceFirst)) + 800);
         }
         heard.resize(count), due.resize(count);
         ExpectMessages(mark, heard + Reset(0x90), step.action);
