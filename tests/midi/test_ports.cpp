@@ -316,6 +316,34 @@ private slots:
         QVERIFY(!reports_->Ended());
     }
 
+    // A rate change counts from where the queue has got to, however often it
+    // changes; a cleared queue starts again at its own pace.
+    void rateChangesKeepThePlace()
+    {
+        using Ms = std::chrono::duration<double, std::milli>;
+        Queue(*port_, 0, 0);
+        Queue(*port_, 1, 600);
+        const auto start = std::chrono::steady_clock::now();
+        port_->SetAction(ActionStartQueue);
+        std::this_thread::sleep_for(100ms);
+        const auto faster = std::chrono::steady_clock::now();
+        port_->SetQueueRate(2);
+        std::this_thread::sleep_for(40ms);
+        const auto slower = std::chrono::steady_clock::now();
+        port_->SetQueueRate(1);
+        const double place = Ms(faster - start).count() + 2 * Ms(slower - faster).count();
+        const auto due = slower + std::chrono::microseconds(static_cast<std::int64_t>((600 - place) * 1000));
+        QTRY_VERIFY(reports_->Ended());
+        QVERIFY(devices_->SentLog().back().time >= due && devices_->SentLog().back().time < due + 25ms);
+        port_->SetQueueRate(3);
+        port_->SetAction(ActionClearQueue);
+        Queue(*port_, 2, 100);
+        const auto restart = std::chrono::steady_clock::now();
+        port_->SetAction(ActionStartQueue);
+        QTRY_VERIFY(devices_->SentLog().size() == 3);
+        QVERIFY(devices_->SentLog().back().time >= restart + 100ms);
+    }
+
     void reportsEachTagOnceInOrderThenEmpty()
     {
         port_->SetAction(ActionStartQueue);  // an empty queue reports its end at once

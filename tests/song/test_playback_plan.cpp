@@ -19,7 +19,7 @@ QByteArray Signature(int numerator, int power)
 }
 
 // A format 1 file at 96 ticks a quarter: the conductor (500,000 us a quarter,
-// then `tempo` at tick 96 and `laterTempo` at 240 when given, `meter` at 0 when
+// then `tempo` at tick 96 and `laterTempo` 144 ticks after it (or at 0) when given, `meter` at 0 when
 // given, a note at 300 when it plays), the selected track: on 60 at 0, off 60 at
 // 192, on 62 at 288, off 62 at 384; and a third track on channel 4.
 QByteArray Piece(int tempo = 0, const QByteArray& meter = {}, int division = 96, bool conductorPlays = false,
@@ -29,7 +29,7 @@ QByteArray Piece(int tempo = 0, const QByteArray& meter = {}, int division = 96,
     auto& conductor = writer.AddTrack().Tempo(0, 500'000);
     if (!meter.isEmpty()) conductor.Meta(0, 0x58, meter);
     if (tempo) conductor.Tempo(96, tempo);
-    if (laterTempo) conductor.Tempo(144, laterTempo);
+    if (laterTempo) conductor.Tempo(tempo ? 144 : 0, laterTempo);
     if (conductorPlays) conductor.NoteOn(300, 5, 30, 50);
     writer.AddTrack().NoteOn(0, 0, 60, 90).NoteOff(192, 0, 60).NoteOn(96, 0, 62, 90).NoteOff(96, 0, 62);
     // A long text (its length takes two bytes) and channel pressure (one data byte) among them.
@@ -82,8 +82,12 @@ private slots:
         QTest::newRow("three tempos, each over its own stretch")
             << Piece(250'000, {}, 96, false, 1'000'000) << PlaybackRequest{}
             << "0 1 90 60, 750 2 80 60, 1375 3 90 62, 2375 4 80 62, 2375 5 ff 47";
-        QTest::newRow("from the middle: the start event's delta counts")
-            << Piece(250'000) << PlaybackRequest{.start = 3} << "250 3 90 62, 500 4 80 62, 500 5 ff 47";
+        QTest::newRow("a second tempo at tick 0 wins")
+            << Piece(0, {}, 96, false, 250'000) << PlaybackRequest{}
+            << "0 1 90 60, 500 2 80 60, 750 3 90 62, 1000 4 80 62, 1000 5 ff 47";
+        QTest::newRow("from the middle: the start event's delta counts; a mark there loops nothing")
+            << Piece(250'000) << PlaybackRequest{.start = 3, .loopFrom = 3}
+            << "250 3 90 62, 500 4 80 62, 500 5 ff 47";
         QTest::newRow("SMPTE: 1 ms a tick, no tempo")
             << Piece(250'000, {}, 0xE728) << PlaybackRequest{}
             << "0 1 90 60, 192 2 80 60, 288 3 90 62, 384 4 80 62, 384 5 ff 47";
