@@ -161,6 +161,11 @@ void MIDIInput::SetDeviceID(int id)
     impl_->choice.SetId(id);
 }
 
+void MIDIInput::RetryDevice()
+{
+    impl_->choice.Retry();
+}
+
 QString MIDIInput::ProductName() const
 {
     return impl_->choice.NameOf(impl_->choice.Id()).value_or(QString());

@@ -123,16 +123,21 @@ struct MIDIOutput::Impl
                 break;
             case TimedQueue::Report::Kind::Failed:
                 Close();
-                emit port.Error(report.code, report.description);
+                choice.Broke(ReportError(), report.code, report.description);
                 break;
         }
+    }
+
+    DeviceChoice::ErrorSink ReportError()
+    {
+        return [this](int code, const QString& description) { emit port.Error(code, description); };
     }
 
     void Open()
     {
         auto opened = choice.Open<OutputDevice>(
             device != nullptr, [this](int id, const QString& name) { return devices->OpenOutput(id, name); },
-            [this](int code, const QString& description) { emit port.Error(code, description); });
+            ReportError());
         if (!opened) return;
         const std::lock_guard lock(sendLock);
         device = std::move(opened);
@@ -160,11 +165,11 @@ struct MIDIOutput::Impl
         } catch (const DeviceError& error) {
             // The device is gone: close first, so handlers that silence the output find it closed.
             Close();
-            emit port.Error(error.Code(), error.Description());
+            choice.Broke(ReportError(), error.Code(), error.Description());
         } catch (const std::exception& error) {
             Close();
-            emit port.Error(
-                PortErrorCode::Unspecified,
+            choice.Broke(
+                ReportError(), PortErrorCode::Unspecified,
                 QStringLiteral("The MIDI output failed: %1").arg(QString::fromLocal8Bit(error.what())));
         }
     }
@@ -237,6 +242,11 @@ int MIDIOutput::DeviceID() const
 void MIDIOutput::SetDeviceID(int id)
 {
     impl_->choice.SetId(id);
+}
+
+void MIDIOutput::RetryDevice()
+{
+    impl_->choice.Retry();
 }
 
 QString MIDIOutput::ProductName() const

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "midi/backends/JackClient.h"
 #include "midi/backends/JackEnvironment.h"
 
 namespace vantor {
@@ -86,6 +87,8 @@ struct BuiltInSynth::Handles
     fluid_settings_t* settings = nullptr;
     fluid_synth_t* synth = nullptr;
     fluid_audio_driver_t* driver = nullptr;
+    // On JACK: a client of our own that hears the server go (FluidSynth's only logs it).
+    std::unique_ptr<JackClient> jackWatch;
     ~Handles()
     {
         // The audio thread goes first: it renders from the synth.
@@ -187,7 +190,10 @@ fluid_synth_t* NewSynth(fluid_settings_t* settings, const QString& soundFont)
 
 BuiltInSynth::BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver,
                            Loading loading)
-    : handles_(std::move(handles)), soundFont_(std::move(soundFont)), driverName_(std::move(driver))
+    : handles_(std::move(handles)),
+      soundFont_(std::move(soundFont)),
+      driverName_(std::move(driver)),
+      volume_(kStartVolume)
 {
     if (loading == Loading::Now)
         Load();
@@ -207,6 +213,7 @@ void BuiltInSynth::Load()
         fluid_synth_sfload(handles_->synth, QFile::encodeName(soundFont_).constData(), 1) != FLUID_FAILED;
     const std::lock_guard lock(loadLock_);
     if (loaded) {
+        ApplyVolume();
         for (const ShortMessage& message : waiting_)
             Dispatch(message);
         state_.store(State::Ready, std::memory_order_release);
@@ -241,6 +248,16 @@ std::unique_ptr<BuiltInSynth> BuiltInSynth::Open(const QStringList& soundFontFol
         tried << QString::fromLatin1(name);
         fluid_settings_setstr(handles->settings, "audio.driver", name);
         handles->driver = new_fluid_audio_driver(handles->settings, handles->synth);
+        if (handles->driver && std::string_view(name) == "jack") {
+            try {
+                handles->jackWatch = std::make_unique<JackClient>("Vantor Synthesizer Watch");
+                handles->jackWatch->Activate();
+            } catch (const DeviceError&) {
+                // The server went between the driver and the watch: no output after all.
+                handles->jackWatch.reset();
+                delete_fluid_audio_driver(std::exchange(handles->driver, nullptr));
+            }
+        }
         if (handles->driver)
             return std::unique_ptr<BuiltInSynth>(new BuiltInSynth(
                 std::move(handles), soundFont, QString::fromLatin1(name), Loading::InBackground));
@@ -271,6 +288,9 @@ std::unique_ptr<BuiltInSynth> BuiltInSynth::OpenOffline(const QString& soundFont
 
 void BuiltInSynth::Send(const ShortMessage& message)
 {
+    if (handles_->jackWatch && handles_->jackWatch->ServerGone())
+        throw DeviceError(PortErrorCode::NoDriver,
+                          JackServerStoppedText(QStringLiteral("the built-in synthesizer")));
     if (state_.load(std::memory_order_acquire) != State::Ready) {
         const std::lock_guard lock(loadLock_);
         switch (state_.load()) {
@@ -331,14 +351,20 @@ std::uint32_t BuiltInSynth::Capabilities() const
 
 std::int32_t BuiltInSynth::Volume() const
 {
-    const double gain = fluid_synth_get_gain(handles_->synth);
-    return static_cast<std::int32_t>(std::lround(std::clamp(gain / kFullGain, 0.0, 1.0) * kMaxVolume));
+    return volume_.load();
 }
 
 void BuiltInSynth::SetVolume(std::int32_t volume)
 {
     // Windows-style volumes carry the right channel in the high word; one gain takes the low word.
-    const double level = static_cast<double>(volume & kMaxVolume) / kMaxVolume;
+    const std::lock_guard lock(loadLock_);
+    volume_.store(volume & kMaxVolume);
+    if (state_.load() == State::Ready) ApplyVolume();
+}
+
+void BuiltInSynth::ApplyVolume()
+{
+    const double level = static_cast<double>(volume_.load()) / kMaxVolume;
     fluid_synth_set_gain(handles_->synth, static_cast<float>(level * kFullGain));
 }
 

@@ -60,6 +60,7 @@ public:
 
     // Blocks until the SoundFont is loaded; false when loading it failed.
     bool WaitUntilLoaded();
+    bool IsLoading() const { return state_.load() == State::Loading; }
 
     // Offline only: renders the next frames into the two channels (equal sizes).
     void Render(std::span<float> left, std::span<float> right);
@@ -77,6 +78,7 @@ private:
     BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver, Loading loading);
     void Load();
     void Dispatch(const ShortMessage& message);
+    void ApplyVolume();  // under loadLock_, once loaded
 
     std::unique_ptr<Handles> handles_;
     QString soundFont_;
@@ -87,6 +89,9 @@ private:
     std::condition_variable loaded_;
     std::vector<ShortMessage> waiting_;
     QString loadError_;
+    // FluidSynth holds its API lock for the whole load: the volume is kept here,
+    // answered from here, and handed to the synth once it is loaded.
+    std::atomic<std::int32_t> volume_;
     std::thread loader_;
 };
 

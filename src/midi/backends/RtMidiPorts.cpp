@@ -10,6 +10,7 @@
 #include <optional>
 #include <thread>
 
+#include "midi/backends/JackClient.h"
 #include "midi/backends/JackEnvironment.h"
 
 namespace vantor::rtmidi_ports {
@@ -191,10 +192,11 @@ public:
         port_->ignoreTypes(true, true, true);
         port_->setCallback(&RtInput::Arrived, this);
     }
+    // RtMidi's cancelCallback clears the callback unsynchronised while its thread
+    // may be calling it; Stop has already disarmed ours under our own lock.
     ~RtInput() override
     {
         Stop();
-        port_->cancelCallback();
         port_->closePort();
     }
 
@@ -248,6 +250,9 @@ std::vector<QString> InputNames()
 
 std::unique_ptr<OutputDevice> OpenOutput(const QString& name)
 {
+    // RtMidi's JACK output spins for ever once its server has gone; ours does not.
+    const auto split = Split(name);
+    if (split && split->first == RtMidi::UNIX_JACK) return OpenJackMidiOutput(name, split->second);
     return std::make_unique<RtOutput>(name);
 }
 std::unique_ptr<InputDevice> OpenInput(const QString& name)

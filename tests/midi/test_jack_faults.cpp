@@ -1,0 +1,221 @@
+// A JACK server that goes away under an open output: one Error, no call hangs,
+// and a server started again can be used. The test runs JACK servers of its own.
+#include <rtmidi/RtMidi.h>
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QtTest>
+#include <condition_variable>
+#include <thread>
+
+#include "midi/MIDIOutput.h"
+#include "midi/backends/SystemDevices.h"
+
+using namespace vantor;
+using namespace std::chrono_literals;
+
+namespace {
+
+void Quiet(RtMidiError::Type, const std::string&, void*) {}
+
+// Ends the test run when a call it guards does not return: a hang is the fault
+// under test, and a timed assertion would only flake on a busy machine.
+class Watchdog
+{
+public:
+    Watchdog()
+        : thread_([this] {
+              std::unique_lock lock(mutex_);
+              while (!done_) {
+                  if (what_ && std::chrono::steady_clock::now() > deadline_)
+                      qFatal("%s never returned", what_);
+                  wake_.wait_for(lock, 50ms);
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    template <class Call>
+    void operator()(const char* what, Call&& call)
+    {
+        Arm(what);
+        std::forward<Call>(call)();
+        Arm(nullptr);
+    }
+
+private:
+    void Arm(const char* what)
+    {
+        const std::lock_guard lock(mutex_);
+        what_ = what;
+        deadline_ = std::chrono::steady_clock::now() + 10s;
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    const char* what_ = nullptr;
+    std::chrono::steady_clock::time_point deadline_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// A private server under the name the test put into JACK_DEFAULT_SERVER.
+class JackServer
+{
+public:
+    JackServer()
+    {
+        jackd_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        jackd_.setStandardOutputFile(QProcess::nullDevice());
+        jackd_.start(QStringLiteral("jackd"),
+                     {"-n", qEnvironmentVariable("JACK_DEFAULT_SERVER"), "--no-realtime", "-S", "-d", "dummy",
+                      "-r", "48000", "-p", "256"});
+        QProcess wait;
+        wait.start(QStringLiteral("jack_wait"), {"--wait", "--timeout", "10"});
+        running_ = jackd_.waitForStarted() && wait.waitForFinished(15000) && wait.exitCode() == 0;
+    }
+    ~JackServer() { Stop(); }
+    bool Running() const { return running_; }
+    void Stop()  // as a user closing the JACK control panel does
+    {
+        jackd_.terminate();
+        if (!jackd_.waitForFinished(5000)) jackd_.kill();
+        jackd_.waitForFinished();
+    }
+
+private:
+    QProcess jackd_;
+    bool running_ = false;
+};
+
+// Another program's MIDI input that the output sends to.
+class Sink
+{
+public:
+    Sink() : in_(RtMidi::UNIX_JACK, "Sink")
+    {
+        in_.setErrorCallback(&Quiet);
+        in_.openVirtualPort("in");
+    }
+    std::vector<unsigned char> First()
+    {
+        if (first_.empty()) in_.getMessage(&first_);
+        return first_;
+    }
+
+private:
+    RtMidiIn in_;
+    std::vector<unsigned char> first_;
+};
+
+int Find(MIDIOutput& port, const QString& name)
+{
+    for (int id = 0, count = port.DeviceCount(); id < count; ++id) {
+        port.SetDeviceID(id);
+        if (port.ProductName() == name) return id;
+    }
+    return -2;
+}
+
+void Send(MIDIOutput& port, int status, int data1, int data2)
+{
+    port.SetStatus(status);
+    port.SetData1(data1);
+    port.SetData2(data2);
+    port.SetAction(ActionSendMessage);
+}
+
+}  // namespace
+
+class JackFaultsTest : public QObject
+{
+    Q_OBJECT
+    Watchdog watchdog_;
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("jackd")).isEmpty())
+            QSKIP("jackd is not installed (Debian package jackd2)");
+        qputenv("JACK_DEFAULT_SERVER",
+                "vantor_faults_" + QByteArray::number(QCoreApplication::applicationPid()));
+    }
+
+    void serverGoesAway_data()
+    {
+        QTest::addColumn<QString>("device");  // a listed name, or "" for the built-in synthesizer
+        QTest::addColumn<bool>("queued");
+        QTest::newRow("MIDI output, sends") << "JACK: Sink:in" << false;
+        QTest::newRow("MIDI output, playback") << "JACK: Sink:in" << true;
+        QTest::newRow("synthesizer, sends") << "" << false;
+        QTest::newRow("synthesizer, playback") << "" << true;
+    }
+    void serverGoesAway()
+    {
+        QFETCH(QString, device);
+        QFETCH(bool, queued);
+        auto server = std::make_unique<JackServer>();
+        QVERIFY(server->Running());
+        auto sink = std::make_unique<Sink>();
+        auto port = std::make_unique<MIDIOutput>(CreateSystemDevices());
+        QSignalSpy errors(port.get(), &MIDIOutput::Error);
+        const auto open = [&] {
+            port->RetryDevice();
+            port->SetDeviceID(device.isEmpty() ? -1 : Find(*port, device));
+            port->SetAction(ActionOpen);
+        };
+        open();
+        QCOMPARE(port->OpenState(), 1);
+        if (queued) {
+            for (int i = 0; i < 4000; ++i) {
+                port->SetStatus(0x90 - i % 2 * 0x10);
+                port->SetData1(40 + i % 40);
+                port->SetData2(90);
+                port->SetTimeStamp(i * 0.5);
+                port->SetAction(ActionQueueMessage);
+            }
+            port->SetAction(ActionStartQueue);
+            QTest::qWait(300);
+        }
+
+        sink.reset();
+        server->Stop();
+        for (int i = 0; i < 5000 && errors.isEmpty() && !queued; ++i)
+            watchdog_("a send after the server stopped", [&] { Send(*port, 0x90, 60, i % 2 * 100); });
+        QTRY_COMPARE(errors.count(), 1);
+        QVERIFY2(errors.at(0).at(1).toString().contains("JACK server stopped"),
+                 qPrintable(errors.at(0).at(1).toString()));
+        QCOMPARE(port->OpenState(), 0);
+        watchdog_("calls on the closed port", [&] {
+            for (int i = 0; i < 3000; ++i)
+                Send(*port, 0x80, 60, 0);
+            port->SetAction(ActionStopQueue);
+            port->SetAction(ActionOpen);  // a retry of its own stays quiet
+            port->SetAction(ActionClose);
+        });
+        QTest::qWait(100);
+        QCOMPARE(errors.count(), 1);
+
+        // Chosen again once a server runs: it works.
+        server = std::make_unique<JackServer>();
+        QVERIFY(server->Running());
+        sink = std::make_unique<Sink>();
+        watchdog_("opening on a new server", open);
+        QCOMPARE(port->OpenState(), 1);
+        Send(*port, 0x90, 64, 100);
+        if (!device.isEmpty()) QTRY_COMPARE(sink->First(), (std::vector<unsigned char>{0x90, 64, 100}));
+        QCOMPARE(errors.count(), 1);
+        watchdog_("closing", [&] { port.reset(); });
+    }
+};
+
+QTEST_MAIN(JackFaultsTest)
+#include "test_jack_faults.moc"
