@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "midi/MIDIInput.h"
 #include "midi/MIDIOutput.h"
 #include "midi/backends/SystemDevices.h"
 
@@ -96,14 +97,16 @@ private:
     bool running_ = false;
 };
 
-// Another program's MIDI input that the output sends to.
+// Another program's MIDI ports: an input the output sends to, and an output for our input.
 class Sink
 {
 public:
-    Sink() : in_(RtMidi::UNIX_JACK, "Sink")
+    Sink() : in_(RtMidi::UNIX_JACK, "Sink"), out_(RtMidi::UNIX_JACK, "Keys")
     {
         in_.setErrorCallback(&Quiet);
+        out_.setErrorCallback(&Quiet);
         in_.openVirtualPort("in");
+        out_.openVirtualPort("out");
     }
     std::vector<unsigned char> First()
     {
@@ -113,10 +116,12 @@ public:
 
 private:
     RtMidiIn in_;
+    RtMidiOut out_;
     std::vector<unsigned char> first_;
 };
 
-int Find(MIDIOutput& port, const QString& name)
+template <class Port>
+int Find(Port& port, const QString& name)
 {
     for (int id = 0, count = port.DeviceCount(); id < count; ++id) {
         port.SetDeviceID(id);
@@ -166,6 +171,12 @@ private slots:
         QVERIFY(server->Running());
         auto sink = std::make_unique<Sink>();
         auto port = std::make_unique<MIDIOutput>(CreateSystemDevices());
+        MIDIInput input(CreateSystemDevices());
+        input.SetDeviceID(Find(input, QStringLiteral("JACK: Keys:out")));
+        input.SetAction(ActionOpen);
+        input.SetAction(ActionStart);
+        QCOMPARE(input.OpenState(), 1);
+        QSignalSpy inputErrors(&input, &MIDIInput::Error);
         QSignalSpy errors(port.get(), &MIDIOutput::Error);
         const auto open = [&] {
             port->RetryDevice();
@@ -194,12 +205,17 @@ private slots:
         QVERIFY2(errors.at(0).at(1).toString().contains("JACK server stopped"),
                  qPrintable(errors.at(0).at(1).toString()));
         QCOMPARE(port->OpenState(), 0);
+        QTRY_COMPARE(inputErrors.count(), 1);
+        QVERIFY(inputErrors.at(0).at(1).toString().contains("JACK server stopped"));
+        QCOMPARE(input.OpenState(), 0);
         watchdog_("calls on the closed port", [&] {
             for (int i = 0; i < 3000; ++i)
                 Send(*port, 0x80, 60, 0);
             port->SetAction(ActionStopQueue);
             port->SetAction(ActionOpen);  // a retry of its own stays quiet
             port->SetAction(ActionClose);
+            input.SetAction(ActionStop);
+            input.SetAction(ActionClose);
         });
         QTest::qWait(100);
         QCOMPARE(errors.count(), 1);
@@ -212,7 +228,7 @@ private slots:
         QCOMPARE(port->OpenState(), 1);
         Send(*port, 0x90, 64, 100);
         if (!device.isEmpty()) QTRY_COMPARE(sink->First(), (std::vector<unsigned char>{0x90, 64, 100}));
-        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.count() + inputErrors.count(), 2);
         watchdog_("closing", [&] { port.reset(); });
     }
 };

@@ -40,7 +40,17 @@ JackClient::~JackClient()
 
 void JackClient::Shutdown(void* self)
 {
-    static_cast<JackClient*>(self)->gone_.store(true, std::memory_order_release);
+    auto* client = static_cast<JackClient*>(self);
+    client->gone_.store(true, std::memory_order_release);
+    const std::lock_guard lock(client->hookLock_);
+    if (client->hook_) client->hook_();
+}
+
+void JackClient::OnShutdown(std::function<void()> hook)
+{
+    const std::lock_guard lock(hookLock_);
+    hook_ = std::move(hook);
+    if (hook_ && ServerGone()) hook_();
 }
 
 QString JackServerStoppedText(const QString& what)

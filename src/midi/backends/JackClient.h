@@ -2,7 +2,9 @@
 
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 #include "midi/backends/MidiDevice.h"
 
@@ -26,11 +28,15 @@ public:
     void Activate();
     jack_client_t* Handle() const { return client_; }
     bool ServerGone() const { return gone_.load(std::memory_order_acquire); }
+    // Runs on libjack's thread when the server goes (at once if it has gone already).
+    void OnShutdown(std::function<void()> hook);
 
 private:
     static void Shutdown(void* self);
     jack_client_t* client_ = nullptr;
     std::atomic<bool> gone_{false};
+    std::mutex hookLock_;
+    std::function<void()> hook_;
 };
 
 // What a user reads when the server behind `what` went away.

@@ -75,6 +75,10 @@ public:
     virtual ~InputDevice() = default;
     virtual void Start(Callback callback) = 0;  // may throw DeviceError
     virtual void Stop() = 0;
+    // A device that can fail while open (its server stopped) calls this once, on
+    // any thread, while the device lives.
+    using Failure = std::function<void(const DeviceError& error)>;
+    virtual void OnFailure(Failure) {}
 };
 
 // Where the ports find their devices. The real one lists the built-in synthesizer

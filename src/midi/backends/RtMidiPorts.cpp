@@ -186,11 +186,16 @@ class RtInput : public InputDevice
 {
 public:
     explicit RtInput(const QString& name)
-        : port_(OpenByName<RtMidiIn>(name, log_, QStringLiteral("input"), "Vantor Input"))
+        : name_(name), port_(OpenByName<RtMidiIn>(name, log_, QStringLiteral("input"), "Vantor Input"))
     {
         // System exclusive, MIDI clock and active sensing are no short messages worth echoing.
         port_->ignoreTypes(true, true, true);
         port_->setCallback(&RtInput::Arrived, this);
+        // RtMidi's JACK input just falls silent when its server goes: a client of ours hears it.
+        if (port_->getCurrentApi() == RtMidi::UNIX_JACK) {
+            watch_ = std::make_unique<JackClient>("Vantor Input Watch");
+            watch_->Activate();
+        }
     }
     // RtMidi's cancelCallback clears the callback unsynchronised while its thread
     // may be calling it; Stop has already disarmed ours under our own lock.
@@ -211,6 +216,14 @@ public:
         const std::lock_guard lock(mutex_);
         callback_ = nullptr;
     }
+    void OnFailure(Failure failure) override
+    {
+        if (!watch_) return;
+        watch_->OnShutdown([failure = std::move(failure), name = name_] {
+            failure(DeviceError(PortErrorCode::NoDriver,
+                                JackServerStoppedText(QStringLiteral("the MIDI input \"%1\"").arg(name))));
+        });
+    }
 
 private:
     static void Arrived(double, std::vector<unsigned char>* bytes, void* data)
@@ -225,10 +238,12 @@ private:
         if (self->callback_) self->callback_(message);
     }
 
+    QString name_;
     ErrorLog log_;
     std::mutex mutex_;
     Callback callback_;
     std::unique_ptr<RtMidiIn> port_;
+    std::unique_ptr<JackClient> watch_;  // closes first: its hook must not outlive the rest
 };
 
 }  // namespace
