@@ -43,6 +43,7 @@ struct MIDIOutput::Impl
     // The open device; the worker sends to it under sendLock.
     std::mutex sendLock;
     std::unique_ptr<OutputDevice> device;
+    std::uint64_t opens = 0;  // which opening of a device a failure report belongs to
 
     int status = 0, data1 = 0, data2 = 0;
     double timeStamp = 0;
@@ -139,8 +140,28 @@ struct MIDIOutput::Impl
             device != nullptr, [this](int id, const QString& name) { return devices->OpenOutput(id, name); },
             ReportError());
         if (!opened) return;
-        const std::lock_guard lock(sendLock);
-        device = std::move(opened);
+        OutputDevice& fresh = *opened;
+        {
+            const std::lock_guard lock(sendLock);
+            device = std::move(opened);
+        }
+        const std::uint64_t serial = ++opens;
+        fresh.OnFailure([this, serial](const DeviceError& error) {
+            QMetaObject::invokeMethod(
+                &port,
+                [this, serial, code = error.Code(), text = error.Description()] {
+                    Failed(serial, code, text);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+
+    // On the UI thread: the device opened as `serial` failed; it may have been closed since.
+    void Failed(std::uint64_t serial, int code, const QString& description)
+    {
+        if (serial != opens || !device) return;
+        Close();
+        choice.Broke(ReportError(), code, description);
     }
 
     void Close()

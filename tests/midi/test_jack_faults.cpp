@@ -185,6 +185,7 @@ private slots:
         };
         open();
         QCOMPARE(port->OpenState(), 1);
+        if (device.isEmpty()) QTest::qWait(1000);  // the synthesizer opens on a thread of its own
         if (queued) {
             for (int i = 0; i < 4000; ++i) {
                 port->SetStatus(0x90 - i % 2 * 0x10);
