@@ -192,7 +192,7 @@ void PulseFigures()
         std::printf("pulse_p%dx3_send_to_sound_ms: %.2f\n", period, latency(*synth, 60, 0ms));
         synth->Send({0xC0, 0, 0});  // keeps the output running through the figure
         std::printf("pulse_p%dx3_idle_cpu_percent: %.2f\n", period, IdleCpuPercent(1500ms));
-        if (period == 128) {
+        if (period == BuiltInSynth::AudioOptions{}.periodSize) {
             // Past the silence the output stops; the next note starts it again.
             std::this_thread::sleep_for(3s);
             if (synth->AudioRunning())

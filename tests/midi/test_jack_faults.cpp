@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QtTest>
-#include <condition_variable>
+#include <future>
 #include <thread>
 
 #include "midi/MIDIInput.h"
@@ -20,68 +20,40 @@ namespace {
 
 void Quiet(RtMidiError::Type, const std::string&, void*) {}
 
-// Ends the test run when a call it guards does not return: a hang is the fault
-// under test, and a timed assertion would only flake on a busy machine.
-class Watchdog
+// Ends the run when the guarded calls do not return: a hang is the fault under
+// test, and a timed assertion would only flake on a busy machine.
+template <class Calls>
+void Watchdog(const char* what, Calls&& calls)
 {
-public:
-    Watchdog()
-        : thread_([this] {
-              std::unique_lock lock(mutex_);
-              while (!done_) {
-                  if (what_ && std::chrono::steady_clock::now() > deadline_)
-                      qFatal("%s never returned", what_);
-                  wake_.wait_for(lock, 50ms);
-              }
-          })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    template <class Call>
-    void operator()(const char* what, Call&& call)
-    {
-        Arm(what);
-        std::forward<Call>(call)();
-        Arm(nullptr);
-    }
+    std::promise<void> done;
+    std::thread dog([what, returned = done.get_future()] {
+        if (returned.wait_for(10s) == std::future_status::timeout) qFatal("%s never returned", what);
+    });
+    std::forward<Calls>(calls)();
+    done.set_value();
+    dog.join();
+}
 
-private:
-    void Arm(const char* what)
-    {
-        const std::lock_guard lock(mutex_);
-        what_ = what;
-        deadline_ = std::chrono::steady_clock::now() + 10s;
-    }
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    const char* what_ = nullptr;
-    std::chrono::steady_clock::time_point deadline_;
-    bool done_ = false;
-    std::thread thread_;
-};
-
-// A private server under the name the test put into JACK_DEFAULT_SERVER.
+// A private server, under a name of its own that every client made after it finds
+// (a server of the same name, just gone, may still hold it on a busy machine).
 class JackServer
 {
 public:
     JackServer()
     {
+        static int started = 0;
+        qputenv("JACK_DEFAULT_SERVER", QStringLiteral("vantor_faults_%1_%2")
+                                           .arg(QCoreApplication::applicationPid())
+                                           .arg(++started)
+                                           .toLatin1());
         jackd_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         jackd_.setStandardOutputFile(QProcess::nullDevice());
         jackd_.start(QStringLiteral("jackd"),
                      {"-n", qEnvironmentVariable("JACK_DEFAULT_SERVER"), "--no-realtime", "-S", "-d", "dummy",
                       "-r", "48000", "-p", "256"});
         QProcess wait;
-        wait.start(QStringLiteral("jack_wait"), {"--wait", "--timeout", "10"});
-        running_ = jackd_.waitForStarted() && wait.waitForFinished(15000) && wait.exitCode() == 0;
+        wait.start(QStringLiteral("jack_wait"), {"--wait", "--timeout", "20"});
+        running_ = jackd_.waitForStarted() && wait.waitForFinished(25000) && wait.exitCode() == 0;
     }
     ~JackServer() { Stop(); }
     bool Running() const { return running_; }
@@ -143,15 +115,12 @@ void Send(MIDIOutput& port, int status, int data1, int data2)
 class JackFaultsTest : public QObject
 {
     Q_OBJECT
-    Watchdog watchdog_;
 
 private slots:
     void initTestCase()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("jackd")).isEmpty())
             QSKIP("jackd is not installed (Debian package jackd2)");
-        qputenv("JACK_DEFAULT_SERVER",
-                "vantor_faults_" + QByteArray::number(QCoreApplication::applicationPid()));
     }
 
     void serverGoesAway_data()
@@ -200,8 +169,10 @@ private slots:
 
         sink.reset();
         server->Stop();
-        for (int i = 0; i < 5000 && errors.isEmpty() && !queued; ++i)
-            watchdog_("a send after the server stopped", [&] { Send(*port, 0x90, 60, i % 2 * 100); });
+        Watchdog("sends after the server stopped", [&] {
+            for (int i = 0; i < 5000 && errors.isEmpty() && !queued; ++i)
+                Send(*port, 0x90, 60, i % 2 * 100);
+        });
         QTRY_COMPARE(errors.count(), 1);
         QVERIFY2(errors.at(0).at(1).toString().contains("JACK server stopped"),
                  qPrintable(errors.at(0).at(1).toString()));
@@ -209,7 +180,7 @@ private slots:
         QTRY_COMPARE(inputErrors.count(), 1);
         QVERIFY(inputErrors.at(0).at(1).toString().contains("JACK server stopped"));
         QCOMPARE(input.OpenState(), 0);
-        watchdog_("calls on the closed port", [&] {
+        Watchdog("calls on the closed port", [&] {
             for (int i = 0; i < 3000; ++i)
                 Send(*port, 0x80, 60, 0);
             port->SetAction(ActionStopQueue);
@@ -225,12 +196,12 @@ private slots:
         server = std::make_unique<JackServer>();
         QVERIFY(server->Running());
         sink = std::make_unique<Sink>();
-        watchdog_("opening on a new server", open);
+        Watchdog("opening on a new server", open);
         QCOMPARE(port->OpenState(), 1);
         Send(*port, 0x90, 64, 100);
         if (!device.isEmpty()) QTRY_COMPARE(sink->First(), (std::vector<unsigned char>{0x90, 64, 100}));
         QCOMPARE(errors.count() + inputErrors.count(), 2);
-        watchdog_("closing", [&] { port.reset(); });
+        Watchdog("closing", [&] { port.reset(); });
     }
 };
 
