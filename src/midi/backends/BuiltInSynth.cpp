@@ -212,6 +212,8 @@ BuiltInSynth::~BuiltInSynth()
     keepWake_.notify_all();
     // FluidSynth cannot cancel a load; the synth must outlive it.
     if (worker_.joinable()) worker_.join();
+    // Before the members a JACK shutdown would report through.
+    handles_.reset();
 }
 
 namespace {
@@ -275,6 +277,10 @@ void BuiltInSynth::OpenAndLoad()
         handles_ = std::move(handles);
         driverName_ = driver;
     }
+    if (handles_->jackWatch)
+        handles_->jackWatch->OnShutdown([this] {
+            Fail(PortErrorCode::NoDriver, JackServerStoppedText(QStringLiteral("the built-in synthesizer")));
+        });
     Load();
     if (state_.load() == State::Ready && options_.stopAfterSilence.count() > 0) KeepAudio();
 }
