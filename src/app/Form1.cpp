@@ -136,9 +136,9 @@ void Form1::ConnectHandlers()
     connect(HelpAbout, &QAction::triggered, this, guard("HelpAbout_Click", &Form1::HelpAbout_Click));
 
     connect(OutputDevCombo, &QComboBox::activated, this,
-            guard("OutputDevCombo_Click", &Form1::OutputDevCombo_Click));
+            guard("OutputDevCombo_Activated", &Form1::OutputDevCombo_Activated));
     connect(InputDevCombo, &QComboBox::activated, this,
-            guard("InputDevCombo_Click", &Form1::InputDevCombo_Click));
+            guard("InputDevCombo_Activated", &Form1::InputDevCombo_Activated));
     connect(ProgramList, &QComboBox::activated, this, guard("ProgramList_Click", &Form1::ProgramList_Click));
     connect(TrackList, &QComboBox::activated, this, guard("TrackList_Click", &Form1::TrackList_Click));
     connect(ResetMidi, &QPushButton::clicked, this, guard("ResetMidi_Click", &Form1::ResetMidi_Click));

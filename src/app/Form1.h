@@ -86,6 +86,9 @@ public:
     void ResetMidi_Click();
     void OutputDevCombo_Click();
     void InputDevCombo_Click();
+    // The user's own choice from a list: a failure is reported even if it was before.
+    void OutputDevCombo_Activated();
+    void InputDevCombo_Activated();
     void ProgramList_Click();
     void OutputPort_Error(int code, const QString& description);
     void InputPort_Error(int code, const QString& description);

@@ -15,6 +15,9 @@ namespace vantor {
 // number stands for the name recorded then), the number chosen, the device open,
 // and the one failing device whose retries stay quiet (stepping opens the output
 // before every event; a message box each time would make the program unusable).
+// A device that failed while open (a server gone, a SoundFont that would not
+// load) is not opened again by those retries, since it would open "fine" and fail
+// again; the user's own choice of a device (Retry) tries it and reports again.
 class DeviceChoice
 {
 public:
@@ -31,8 +34,21 @@ public:
     int Id() const { return id_; }
     void SetId(int id)
     {
-        if (id != id_) quietFailure_.reset();
+        if (id != id_) Retry();
         id_ = id;
+    }
+
+    void Retry()
+    {
+        quietFailure_.reset();
+        broken_.reset();
+    }
+
+    // The open device failed (and has been closed): report it unless reported before.
+    void Broke(const ErrorSink& error, int code, const QString& description)
+    {
+        broken_ = std::pair{openId_, openName_};
+        Fail(error, openName_, code, description, openId_);
     }
 
     int Count()
@@ -64,6 +80,7 @@ public:
                           .arg(kind_, openName_));
             return nullptr;
         }
+        if (broken_ && *broken_ == std::pair{id_, name.value_or(QString())}) return nullptr;
         if (!name) {
             Fail(error, {}, PortErrorCode::BadDeviceId,
                  QStringLiteral("There is no MIDI %1 device number %2.").arg(kind_).arg(id_));
@@ -90,7 +107,11 @@ public:
 private:
     void Fail(const ErrorSink& error, const QString& name, int code, const QString& description)
     {
-        std::pair<int, QString> failed{id_, name};
+        Fail(error, name, code, description, id_);
+    }
+    void Fail(const ErrorSink& error, const QString& name, int code, const QString& description, int id)
+    {
+        std::pair<int, QString> failed{id, name};
         if (quietFailure_ == failed) return;
         quietFailure_ = std::move(failed);
         error(code, description);
@@ -104,6 +125,7 @@ private:
     int openId_ = 0;
     QString openName_;
     std::optional<std::pair<int, QString>> quietFailure_;
+    std::optional<std::pair<int, QString>> broken_;
 };
 
 }  // namespace vantor

@@ -30,6 +30,7 @@ struct MIDIInput::Impl
     DeviceChoice choice;
 
     std::unique_ptr<InputDevice> device;
+    std::uint64_t opens = 0;  // which opening of a device a failure report belongs to
     bool receiving = false;
 
     // Filled by the device's thread, read by the UI thread. A stop bumps the
@@ -77,7 +78,25 @@ struct MIDIInput::Impl
         auto opened = choice.Open<InputDevice>(
             device != nullptr, [this](int id, const QString& name) { return devices->OpenInput(id, name); },
             [this](int code, const QString& description) { emit port.Error(code, description); });
-        if (opened) device = std::move(opened);
+        if (!opened) return;
+        device = std::move(opened);
+        const std::uint64_t serial = ++opens;
+        device->OnFailure([this, serial](const DeviceError& error) {
+            QMetaObject::invokeMethod(
+                &port,
+                [this, serial, code = error.Code(), text = error.Description()] {
+                    Failed(serial, code, text);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+
+    // On the UI thread: the device opened as `serial` failed; it may have been closed since.
+    void Failed(std::uint64_t serial, int code, const QString& description)
+    {
+        if (serial != opens || !device) return;
+        Close();
+        choice.Broke([this](int c, const QString& text) { emit port.Error(c, text); }, code, description);
     }
 
     void Start()
@@ -159,6 +178,11 @@ int MIDIInput::DeviceID() const
 void MIDIInput::SetDeviceID(int id)
 {
     impl_->choice.SetId(id);
+}
+
+void MIDIInput::RetryDevice()
+{
+    impl_->choice.Retry();
 }
 
 QString MIDIInput::ProductName() const

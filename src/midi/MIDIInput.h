@@ -22,6 +22,8 @@ public:
 
     int DeviceID() const;
     void SetDeviceID(int id);  // 0 .. DeviceCount()-1
+    // The user chose the device: its next failure is reported even if it was before.
+    void RetryDevice();
     QString ProductName() const;
     int DeviceCount();  // refreshes the device list snapshot
     int OpenState() const;

@@ -43,6 +43,7 @@ struct MIDIOutput::Impl
     // The open device; the worker sends to it under sendLock.
     std::mutex sendLock;
     std::unique_ptr<OutputDevice> device;
+    std::uint64_t opens = 0;  // which opening of a device a failure report belongs to
 
     int status = 0, data1 = 0, data2 = 0;
     double timeStamp = 0;
@@ -123,19 +124,44 @@ struct MIDIOutput::Impl
                 break;
             case TimedQueue::Report::Kind::Failed:
                 Close();
-                emit port.Error(report.code, report.description);
+                choice.Broke(ReportError(), report.code, report.description);
                 break;
         }
+    }
+
+    DeviceChoice::ErrorSink ReportError()
+    {
+        return [this](int code, const QString& description) { emit port.Error(code, description); };
     }
 
     void Open()
     {
         auto opened = choice.Open<OutputDevice>(
             device != nullptr, [this](int id, const QString& name) { return devices->OpenOutput(id, name); },
-            [this](int code, const QString& description) { emit port.Error(code, description); });
+            ReportError());
         if (!opened) return;
-        const std::lock_guard lock(sendLock);
-        device = std::move(opened);
+        OutputDevice& fresh = *opened;
+        {
+            const std::lock_guard lock(sendLock);
+            device = std::move(opened);
+        }
+        const std::uint64_t serial = ++opens;
+        fresh.OnFailure([this, serial](const DeviceError& error) {
+            QMetaObject::invokeMethod(
+                &port,
+                [this, serial, code = error.Code(), text = error.Description()] {
+                    Failed(serial, code, text);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+
+    // On the UI thread: the device opened as `serial` failed; it may have been closed since.
+    void Failed(std::uint64_t serial, int code, const QString& description)
+    {
+        if (serial != opens || !device) return;
+        Close();
+        choice.Broke(ReportError(), code, description);
     }
 
     void Close()
@@ -160,11 +186,11 @@ struct MIDIOutput::Impl
         } catch (const DeviceError& error) {
             // The device is gone: close first, so handlers that silence the output find it closed.
             Close();
-            emit port.Error(error.Code(), error.Description());
+            choice.Broke(ReportError(), error.Code(), error.Description());
         } catch (const std::exception& error) {
             Close();
-            emit port.Error(
-                PortErrorCode::Unspecified,
+            choice.Broke(
+                ReportError(), PortErrorCode::Unspecified,
                 QStringLiteral("The MIDI output failed: %1").arg(QString::fromLocal8Bit(error.what())));
         }
     }
@@ -237,6 +263,11 @@ int MIDIOutput::DeviceID() const
 void MIDIOutput::SetDeviceID(int id)
 {
     impl_->choice.SetId(id);
+}
+
+void MIDIOutput::RetryDevice()
+{
+    impl_->choice.Retry();
 }
 
 QString MIDIOutput::ProductName() const

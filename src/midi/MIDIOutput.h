@@ -25,6 +25,8 @@ public:
 
     int DeviceID() const;
     void SetDeviceID(int id);  // -1 (default output) .. DeviceCount()-1
+    // The user chose the device: its next failure is reported even if it was before.
+    void RetryDevice();
     QString ProductName() const;
     int DeviceCount();  // refreshes the device list snapshot
     int OpenState() const;

@@ -134,10 +134,19 @@ void Midifile::SetFileAction(int action)
     if (!file.open(QIODevice::ReadOnly)) {
         Fail(QStringLiteral("Cannot open %1: %2").arg(impl_->path, file.errorString()));
     }
-    // Read in one piece into memory that the parse can fault in cheaply.
+    // Read in one piece into memory that the parse can fault in cheaply; the size
+    // is checked first, so a huge file costs no allocation.
     const qint64 size = file.size();
-    if (file.isSequential() || size > std::numeric_limits<qint32>::max()) {
-        const QByteArray bytes = file.readAll();
+    constexpr auto kLargest = static_cast<qint64>(SmfSong::kLargestFile);
+    if (size > kLargest) Fail(QStringLiteral("%1 is too large to be a MIDI file").arg(impl_->path));
+    if (file.isSequential()) {
+        // A pipe or device tells no size: read no further than the largest file.
+        QByteArray bytes;
+        for (QByteArray chunk; !(chunk = file.read(1 << 20)).isEmpty();) {
+            bytes += chunk;
+            if (bytes.size() > kLargest)
+                Fail(QStringLiteral("%1 is too large to be a MIDI file").arg(impl_->path));
+        }
         if (file.error() != QFileDevice::NoError) {
             Fail(QStringLiteral("Cannot read %1: %2").arg(impl_->path, file.errorString()));
         }

@@ -230,9 +230,7 @@ int ReadVlq(const std::uint8_t* at, const std::uint8_t* end, std::uint32_t& valu
 SmfSong SmfSong::Parse(std::span<const std::uint8_t> file)
 {
     SmfSong song;
-    // Keeps every offset, and the payload pool with its length prefixes, within 32 bits.
-    constexpr std::size_t kLargest = std::size_t{1} << 30;
-    if (file.size() > kLargest) Fail(QStringLiteral("File too large to be a MIDI file"), kLargest);
+    if (file.size() > kLargestFile) Fail(QStringLiteral("File too large to be a MIDI file"), kLargestFile);
     const std::uint8_t* data = file.data();
     const std::size_t size = file.size();
 
@@ -277,6 +275,12 @@ SmfSong SmfSong::Parse(std::span<const std::uint8_t> file)
         if (bodyEnd >= end) break;
         at = static_cast<std::size_t>(bodyEnd);
     }
+    // Loading what is there would show an empty or partial song as if it were whole.
+    if (static_cast<int>(song.tracks.size()) < song.declaredTracks)
+        throw ComponentError(QStringLiteral("MIDI file truncated: track %1 of %2 is missing")
+                                 .arg(song.tracks.size() + 1)
+                                 .arg(song.declaredTracks)
+                                 .toStdString());
     return song;
 }
 

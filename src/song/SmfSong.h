@@ -35,6 +35,9 @@ struct SmfTrackEvents
 // from the file; a malformed file throws ComponentError saying what and where.
 struct SmfSong
 {
+    // Keeps every offset, and the payload pool with its length prefixes, within 32 bits.
+    static constexpr std::size_t kLargestFile = std::size_t{1} << 30;
+
     std::vector<std::uint8_t> pool;  // meta and system-exclusive payloads, each after its length
     int format = 0;
     int declaredTracks = 0;

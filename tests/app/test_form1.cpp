@@ -5,7 +5,9 @@
 #include "common/ComponentError.h"
 #include "keyboard/PianoKeyboard.h"
 #include "midi/MIDIOutput.h"
+#include "midi/backends/BuiltInSynth.h"
 #include "support/FormHarness.h"
+#include "support/SmfWriter.h"
 
 using namespace vantor;
 using namespace vantor::test;
@@ -35,6 +37,21 @@ void Pick(QComboBox* combo, int index)
     emit combo->activated(index);
 }
 
+// The default output is the built-in synthesizer on this SoundFont, rendered by nobody.
+class SynthDevices : public MemoryDevices
+{
+public:
+    explicit SynthDevices(QString soundFont) : soundFont_(std::move(soundFont)) {}
+    std::unique_ptr<OutputDevice> OpenOutput(int id, const QString& name) override
+    {
+        if (id != -1) return MemoryDevices::OpenOutput(id, name);
+        return BuiltInSynth::OpenOffline(soundFont_, BuiltInSynth::Loading::InBackground);
+    }
+
+private:
+    QString soundFont_;
+};
+
 // clang-format off
 const std::tuple<const char*, QRect, const char*, const char*> Layout[] = {
     {"Label2", {18, 20, 41, 13}, "Midi Out", ""},             {"OutputDevCombo", {64, 16, 185, 21}, "", ""},
@@ -58,6 +75,7 @@ class TestForm1 : public QObject
 private slots:
     void startUp();
     void failingOpenIsReportedOnceThenRetried();
+    void damagedSoundFontIsReportedOnce();
     void deviceChangeReopensAndKeepsVolume();
     void programChangeMidiResetAndFailingHandler();
     void shutDown();
@@ -101,10 +119,44 @@ void TestForm1::failingOpenIsReportedOnceThenRetried()
         QCOMPARE(h.form().MIDIOutput1->OpenState(), 0);
         h.form().OpenOutput();  // tried again, without a second box
         QCOMPARE(h.messages, expected);
+        Pick(h.form().OutputDevCombo, 0);  // the user's own choice always answers
+        QCOMPARE(h.messages, expected + expected);
         h.devices().SetDefaultOutput(QStringLiteral("Synth"));  // mended
         h.form().OpenOutput();
         QCOMPARE(h.devices().OutputOpenCount(-1), 1);
     }
+}
+
+// A real SoundFont cut short (an interrupted download): its header is right, so
+// it opens, and only fails while loading in the background.
+void TestForm1::damagedSoundFontIsReportedOnce()
+{
+    QTemporaryDir dir;
+    QFile whole(BuiltInSynth::FindSoundFont(BuiltInSynth::SoundFontFolders()));
+    QFile cut(dir.filePath(QStringLiteral("cut.sf2")));
+    QVERIFY(whole.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
+    QVERIFY(cut.write(whole.read(whole.size() / 2)) > 0);
+    cut.close();
+    FormHarness h(std::make_shared<SynthDevices>(cut.fileName()));
+    h.Load();
+    SmfWriter song(0, 96);
+    auto& track = song.AddTrack();
+    for (int note = 40; note < 70; ++note)
+        track.NoteOn(0, 0, note, 90).NoteOff(10, 0, note);
+    h.Open(song.Bytes());
+    const auto step = [&h](int times) {
+        for (int i = 0; i < times; ++i) {
+            h.form().TagForward->click();
+            QTest::qWait(50);
+        }
+    };
+    step(20);
+    QCOMPARE(h.messages.size(), 1);
+    QVERIFY2(h.messages[0].contains(cut.fileName()) && h.messages[0].contains("timgm6mb-soundfont"),
+             qPrintable(h.messages[0]));
+    Pick(h.form().OutputDevCombo, 0);  // chosen again: tried and reported again
+    step(2);
+    QCOMPARE(h.messages.size(), 2);
 }
 
 void TestForm1::deviceChangeReopensAndKeepsVolume()

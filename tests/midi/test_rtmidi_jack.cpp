@@ -1,6 +1,7 @@
 // The real RtMidi backend and the built-in synthesizer under CTest's private JACK server.
 #include <rtmidi/RtMidi.h>
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -175,10 +176,35 @@ private slots:
         QSignalSpy errors(&port, &MIDIOutput::Error);
         QCOMPARE(port.ProductName(), QStringLiteral("Built-in Synthesizer"));
         port.SetAction(ActionOpen);
-        QVERIFY2(errors.isEmpty(), errors.isEmpty() ? "" : qPrintable(errors.at(0).at(1).toString()));
         Send(port, {0x90, 60, 100});
+        const auto synth = BuiltInSynth::Open();
+        QVERIFY(synth->WaitUntilLoaded());
+        QCOMPARE(synth->AudioDriver(), QStringLiteral("jack"));
+        QCoreApplication::processEvents();  // a failure of the port's own would be reported by now
+        QVERIFY2(errors.isEmpty(), errors.isEmpty() ? "" : qPrintable(errors.at(0).at(1).toString()));
         QCOMPARE(port.OpenState(), 1);
-        QCOMPARE(BuiltInSynth::Open()->AudioDriver(), QStringLiteral("jack"));
+    }
+
+    // Silent when idle: the audio output (FluidSynth's JACK client) goes after a
+    // silence and comes back with the next message.
+    void synthesizerOutputStopsWhenSilentAndStartsAgain()
+    {
+        const auto clientListed = [] {
+            QProcess lsp;
+            lsp.start(QStringLiteral("jack_lsp"));
+            return lsp.waitForFinished() && lsp.readAllStandardOutput().contains("Vantor Synthesizer:");
+        };
+        const auto synth =
+            BuiltInSynth::Open(BuiltInSynth::SoundFontFolders(), {128, 3, std::chrono::milliseconds(300)});
+        QVERIFY(synth->WaitUntilLoaded());
+        synth->Send({0x90, 72, 100});
+        QVERIFY(synth->AudioRunning() && clientListed());
+        synth->Send({0x80, 72, 0});
+        QTRY_VERIFY_WITH_TIMEOUT(!synth->AudioRunning(), 10000);  // once the note's release has ended
+        QTRY_VERIFY(!clientListed());
+        synth->Send({0x90, 72, 100});
+        QVERIFY(synth->AudioRunning());
+        QTRY_VERIFY(clientListed());
     }
 };
 

@@ -1,3 +1,4 @@
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "common/ComponentError.h"
@@ -107,7 +108,12 @@ private slots:
         QTest::newRow("division 0") << Header(1, 0) + kTrack
                                     << "MIDI file header gives a time division of 0 at byte 12";
         QTest::newRow("no tracks declared") << Header(0) + kTrack << "";
-        QTest::newRow("fewer tracks than declared") << Header(3) + kTrack << kRows;
+        QTest::newRow("fewer tracks than declared")
+            << Header(3) + kTrack << "MIDI file truncated: track 2 of 3 is missing";
+        QTest::newRow("cut right after the header")
+            << Header(1) << "MIDI file truncated: track 1 of 1 is missing";
+        QTest::newRow("only track's id damaged")
+            << Header(1) + "MTrx" + kTrack.mid(4) << "MIDI file truncated: track 1 of 1 is missing";
         QTest::newRow("unknown chunk skipped") << Header(1) + Chunk("XFIH", "abcde") + kTrack << kRows;
         QTest::newRow("garbage after the last track") << Header(1) + kTrack + "\x01\xFF garbage" << kRows;
         QTest::newRow("End of Track before a too-long length")
@@ -194,14 +200,33 @@ private slots:
         Midifile song;
         for (qsizetype cut = 0; cut < file.size(); ++cut) {
             const QString error = LoadError(song, file.left(cut));
-            // Cut before a track chunk begins, the tracks before it are all there is.
             if (cut < 14)
                 QVERIFY2(error.contains(" at byte "), qPrintable(error));
             else if (cut < 22 || (cut >= second && cut < second + 8))
-                QCOMPARE(error + QString::number(song.TrackCount()), cut < 22 ? "0" : "1");
+                QCOMPARE(error,
+                         QString("MIDI file truncated: track %1 of 2 is missing").arg(cut < 22 ? 1 : 2));
             else
                 QCOMPARE(error, truncated.arg(cut < second ? 1 : 2).arg(cut));
         }
+    }
+
+    void tooLargeIsRefusedBeforeReading()
+    {
+        QTemporaryDir dir;
+        QFile huge(dir.filePath("huge.mid"));
+        // Sparse: no disk used, and a reader that allocates first would take a GiB.
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write(Header(1) + kTrack) > 0 &&
+                huge.resize(qint64{1} << 30 | 1));
+        huge.close();
+        Midifile song;
+        song.SetFilePath(huge.fileName());
+        QString error;
+        try {
+            song.SetFileAction(FileActionOpen);
+        } catch (const ComponentError& e) {
+            error = e.what();
+        }
+        QCOMPARE(error, huge.fileName() + " is too large to be a MIDI file");
     }
 };
 

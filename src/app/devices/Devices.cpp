@@ -160,6 +160,18 @@ void Form1::InputDevCombo_Click()
     FocusStepForwardIfVisible();
 }
 
+void Form1::OutputDevCombo_Activated()
+{
+    MIDIOutput1->RetryDevice();
+    OutputDevCombo_Click();
+}
+
+void Form1::InputDevCombo_Activated()
+{
+    MIDIInput1->RetryDevice();
+    InputDevCombo_Click();
+}
+
 void Form1::ProgramList_Click()
 {
     if (MIDIOutput1->OpenState() < 1) return;

@@ -47,6 +47,11 @@ void Form1::StartPlayback()
     CmdStop->setEnabled(true);
     try {
         OpenOutput();
+        // Nothing would ever report the end of a queue on a closed port.
+        if (MIDIOutput1->OpenState() < 1) {
+            StopPlayback();
+            return;
+        }
         QueueTrack();
     } catch (...) {
         // Half a queue must not start, and the buttons must not claim playback.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "midi/backends/JackClient.h"
 #include "midi/backends/JackEnvironment.h"
 
 namespace vantor {
@@ -86,6 +87,8 @@ struct BuiltInSynth::Handles
     fluid_settings_t* settings = nullptr;
     fluid_synth_t* synth = nullptr;
     fluid_audio_driver_t* driver = nullptr;
+    // On JACK: a client of our own that hears the server go (FluidSynth's only logs it).
+    std::unique_ptr<JackClient> jackWatch;
     ~Handles()
     {
         // The audio thread goes first: it renders from the synth.
@@ -125,7 +128,8 @@ QString BuiltInSynth::FindSoundFont(const QStringList& folders)
 
 namespace {
 
-std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> LowLatencySettings()
+std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> LowLatencySettings(
+    const BuiltInSynth::AudioOptions& options)
 {
     RouteFluidSynthLog();
     KeepJackFromStartingServers();
@@ -134,9 +138,8 @@ std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> LowLatencySe
     if (!settings)
         throw DeviceError(PortErrorCode::NoMemory, QStringLiteral("The synthesizer could not start."));
     fluid_settings_t* s = settings.get();
-    // About 9 ms of buffering at 44.1 kHz: short enough to play along with.
-    fluid_settings_setint(s, "audio.period-size", 128);
-    fluid_settings_setint(s, "audio.periods", 3);
+    fluid_settings_setint(s, "audio.period-size", options.periodSize);
+    fluid_settings_setint(s, "audio.periods", options.periods);
     fluid_settings_setint(s, "audio.pulseaudio.adjust-latency", 0);
     fluid_settings_setint(s, "audio.jack.autoconnect", 1);
     fluid_settings_setstr(s, "audio.jack.id", "Vantor Synthesizer");
@@ -185,37 +188,177 @@ fluid_synth_t* NewSynth(fluid_settings_t* settings, const QString& soundFont)
 
 }  // namespace
 
-BuiltInSynth::BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, QString driver,
-                           Loading loading)
-    : handles_(std::move(handles)), soundFont_(std::move(soundFont)), driverName_(std::move(driver))
+BuiltInSynth::BuiltInSynth(std::unique_ptr<Handles> handles, QString soundFont, Loading loading)
+    : handles_(std::move(handles)), soundFont_(std::move(soundFont)), volume_(kStartVolume)
 {
     if (loading == Loading::Now)
         Load();
     else
-        loader_ = std::thread(&BuiltInSynth::Load, this);
+        worker_ = std::thread(&BuiltInSynth::Load, this);
+}
+
+BuiltInSynth::BuiltInSynth(QString soundFont, const AudioOptions& options)
+    : soundFont_(std::move(soundFont)), options_(options), volume_(kStartVolume)
+{
+    worker_ = std::thread(&BuiltInSynth::OpenAndLoad, this);
 }
 
 BuiltInSynth::~BuiltInSynth()
 {
+    {
+        const std::lock_guard lock(keepLock_);
+        closing_ = true;
+    }
+    keepWake_.notify_all();
     // FluidSynth cannot cancel a load; the synth must outlive it.
-    if (loader_.joinable()) loader_.join();
+    if (worker_.joinable()) worker_.join();
+    // Before the members a JACK shutdown would report through.
+    handles_.reset();
+}
+
+namespace {
+
+QString NoAudioOutputText(const QStringList& tried)
+{
+    return QStringLiteral(
+               "The built-in synthesizer found no audio output (tried %1). Check that a sound device is "
+               "connected, switched on and not held by another program, and that the sound server is "
+               "running; or choose a MIDI output device instead.")
+        .arg(tried.join(QStringLiteral(", ")));
+}
+
+// Starts the named audio driver on the synth, with a watch on JACK's server
+// (FluidSynth's jack driver only logs its loss). Nothing when it does not start.
+bool StartDriver(fluid_settings_t* settings, fluid_synth_t* synth, const char* name,
+                 fluid_audio_driver_t*& driver, std::unique_ptr<JackClient>& jackWatch)
+{
+    fluid_settings_setstr(settings, "audio.driver", name);
+    driver = new_fluid_audio_driver(settings, synth);
+    if (!driver || std::string_view(name) != "jack" || jackWatch) return driver != nullptr;
+    try {
+        jackWatch = std::make_unique<JackClient>("Vantor Synthesizer Watch");
+        jackWatch->Activate();
+        return true;
+    } catch (const DeviceError&) {
+        // The server went between the driver and the watch: no output after all.
+        jackWatch.reset();
+        delete_fluid_audio_driver(std::exchange(driver, nullptr));
+        return false;
+    }
+}
+
+}  // namespace
+
+void BuiltInSynth::OpenAndLoad()
+{
+    auto handles = std::make_unique<Handles>();
+    QString driver;
+    try {
+        handles->settings = LowLatencySettings(options_).release();
+        handles->synth = NewSynth(handles->settings, soundFont_);
+        QStringList tried;
+        for (const char* name : kAudioDrivers) {
+            if (!DriverCompiledIn(handles->settings, name)) continue;
+            tried << QString::fromLatin1(name);
+            if (!StartDriver(handles->settings, handles->synth, name, handles->driver, handles->jackWatch))
+                continue;
+            driver = QString::fromLatin1(name);
+            break;
+        }
+        if (driver.isEmpty()) throw DeviceError(PortErrorCode::NoDriver, NoAudioOutputText(tried));
+    } catch (const DeviceError& error) {
+        handles.reset();
+        Fail(error.Code(), error.Description());
+        return;
+    }
+    audioRunning_.store(true);
+    {
+        const std::lock_guard lock(loadLock_);
+        handles_ = std::move(handles);
+        driverName_ = driver;
+    }
+    if (handles_->jackWatch)
+        handles_->jackWatch->OnShutdown([this] {
+            Fail(PortErrorCode::NoDriver, JackServerStoppedText(QStringLiteral("the built-in synthesizer")));
+        });
+    Load();
+    if (state_.load() == State::Ready && options_.stopAfterSilence.count() > 0) KeepAudio();
 }
 
 void BuiltInSynth::Load()
 {
     const bool loaded =
         fluid_synth_sfload(handles_->synth, QFile::encodeName(soundFont_).constData(), 1) != FLUID_FAILED;
-    const std::lock_guard lock(loadLock_);
-    if (loaded) {
-        for (const ShortMessage& message : waiting_)
-            Dispatch(message);
-        state_.store(State::Ready, std::memory_order_release);
-    } else {
-        loadError_ = DamagedSoundFontText(soundFont_);
-        state_.store(State::Failed, std::memory_order_release);
+    if (!loaded) {
+        Fail(PortErrorCode::InvalidParameter, DamagedSoundFontText(soundFont_));
+        return;
     }
+    const std::lock_guard lock(loadLock_);
+    ApplyVolume();
+    for (const ShortMessage& message : waiting_)
+        Dispatch(message);
     waiting_ = {};
+    lastSend_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    state_.store(State::Ready, std::memory_order_release);
     loaded_.notify_all();
+}
+
+void BuiltInSynth::Fail(int code, const QString& description)
+{
+    Failure failure;
+    {
+        const std::lock_guard lock(loadLock_);
+        errorCode_ = code;
+        error_ = description;
+        waiting_ = {};
+        state_.store(State::Failed, std::memory_order_release);
+        failure = failure_;
+        loaded_.notify_all();
+    }
+    if (failure) failure(DeviceError(code, description));
+}
+
+void BuiltInSynth::OnFailure(Failure failure)
+{
+    const std::lock_guard lock(loadLock_);
+    failure_ = std::move(failure);
+    if (failure_ && state_.load() == State::Failed) failure_(DeviceError(errorCode_, error_));
+}
+
+void BuiltInSynth::KeepAudio()
+{
+    using Clock = std::chrono::steady_clock;
+    // How often a running output is checked for silence: it stops this much late at most.
+    constexpr auto kCheck = std::chrono::milliseconds(250);
+    std::unique_lock lock(keepLock_);
+    while (!closing_) {
+        keepWake_.wait_for(lock, kCheck, [this] { return closing_ || (audioRunning_ && !handles_->driver); });
+        if (closing_ || !audioRunning_) continue;
+        if (!handles_->driver) {
+            if (StartDriver(handles_->settings, handles_->synth, QFile::encodeName(driverName_).constData(),
+                            handles_->driver, handles_->jackWatch))
+                continue;
+            lock.unlock();
+            Fail(PortErrorCode::NoDriver, NoAudioOutputText({driverName_}));
+            return;
+        }
+        const Clock::time_point last{Clock::duration(lastSend_.load())};
+        if (Clock::now() - last < options_.stopAfterSilence ||
+            fluid_synth_get_active_voice_count(handles_->synth) > 0)
+            continue;
+        // Marked first: a message during the stop (PulseAudio's takes a second or
+        // two) finds the output stopped and asks for it again.
+        audioRunning_ = false;
+        lock.unlock();
+        delete_fluid_audio_driver(std::exchange(handles_->driver, nullptr));
+        lock.lock();
+    }
+}
+
+QString BuiltInSynth::AudioDriver() const
+{
+    const std::lock_guard lock(loadLock_);
+    return driverName_;
 }
 
 bool BuiltInSynth::WaitUntilLoaded()
@@ -227,43 +370,29 @@ bool BuiltInSynth::WaitUntilLoaded()
 
 std::unique_ptr<BuiltInSynth> BuiltInSynth::Open(const QStringList& soundFontFolders)
 {
+    return Open(soundFontFolders, AudioOptions{});
+}
+
+std::unique_ptr<BuiltInSynth> BuiltInSynth::Open(const QStringList& soundFontFolders,
+                                                 const AudioOptions& options)
+{
     const QString soundFont = FindSoundFont(soundFontFolders);
     if (soundFont.isEmpty()) throw DeviceError(PortErrorCode::NoDriver, NoSoundFontText(soundFontFolders));
-
-    auto settings = LowLatencySettings();
-    auto handles = std::make_unique<Handles>();
-    handles->settings = settings.release();
-    handles->synth = NewSynth(handles->settings, soundFont);
-
-    QStringList tried;
-    for (const char* name : kAudioDrivers) {
-        if (!DriverCompiledIn(handles->settings, name)) continue;
-        tried << QString::fromLatin1(name);
-        fluid_settings_setstr(handles->settings, "audio.driver", name);
-        handles->driver = new_fluid_audio_driver(handles->settings, handles->synth);
-        if (handles->driver)
-            return std::unique_ptr<BuiltInSynth>(new BuiltInSynth(
-                std::move(handles), soundFont, QString::fromLatin1(name), Loading::InBackground));
-    }
-    throw DeviceError(
-        PortErrorCode::NoDriver,
-        QStringLiteral("The built-in synthesizer found no audio output (tried %1). Check that a "
-                       "sound device is connected, switched on and not held by another program, "
-                       "and that the sound server is running; or choose a MIDI output device "
-                       "instead.")
-            .arg(tried.join(QStringLiteral(", "))));
+    if (!LooksLikeSoundFont(soundFont))
+        throw DeviceError(PortErrorCode::InvalidParameter, DamagedSoundFontText(soundFont));
+    return std::unique_ptr<BuiltInSynth>(new BuiltInSynth(soundFont, options));
 }
 
 std::unique_ptr<BuiltInSynth> BuiltInSynth::OpenOffline(const QString& soundFont, Loading loading)
 {
-    auto settings = LowLatencySettings();
+    auto settings = LowLatencySettings({});
     // Effects off, so silence is exactly zero and a test can tell when sound has ended.
     fluid_settings_setint(settings.get(), "synth.reverb.active", 0);
     fluid_settings_setint(settings.get(), "synth.chorus.active", 0);
     auto handles = std::make_unique<Handles>();
     handles->settings = settings.release();
     handles->synth = NewSynth(handles->settings, soundFont);
-    std::unique_ptr<BuiltInSynth> synth(new BuiltInSynth(std::move(handles), soundFont, {}, loading));
+    std::unique_ptr<BuiltInSynth> synth(new BuiltInSynth(std::move(handles), soundFont, loading));
     if (loading == Loading::Now && !synth->WaitUntilLoaded())
         throw DeviceError(PortErrorCode::InvalidParameter, DamagedSoundFontText(soundFont));
     return synth;
@@ -278,12 +407,23 @@ void BuiltInSynth::Send(const ShortMessage& message)
                 if (waiting_.size() < kMaxWaiting) waiting_.push_back(message);
                 return;
             case State::Failed:
-                throw DeviceError(PortErrorCode::InvalidParameter, loadError_);
+                throw DeviceError(errorCode_, error_);
             case State::Ready:
                 break;
         }
     }
+    if (handles_->jackWatch && handles_->jackWatch->ServerGone())
+        throw DeviceError(PortErrorCode::NoDriver,
+                          JackServerStoppedText(QStringLiteral("the built-in synthesizer")));
     Dispatch(message);
+    lastSend_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    if (!audioRunning_) {
+        {
+            const std::lock_guard lock(keepLock_);
+            audioRunning_ = true;
+        }
+        keepWake_.notify_all();
+    }
 }
 
 void BuiltInSynth::Dispatch(const ShortMessage& message)
@@ -331,14 +471,20 @@ std::uint32_t BuiltInSynth::Capabilities() const
 
 std::int32_t BuiltInSynth::Volume() const
 {
-    const double gain = fluid_synth_get_gain(handles_->synth);
-    return static_cast<std::int32_t>(std::lround(std::clamp(gain / kFullGain, 0.0, 1.0) * kMaxVolume));
+    return volume_.load();
 }
 
 void BuiltInSynth::SetVolume(std::int32_t volume)
 {
     // Windows-style volumes carry the right channel in the high word; one gain takes the low word.
-    const double level = static_cast<double>(volume & kMaxVolume) / kMaxVolume;
+    const std::lock_guard lock(loadLock_);
+    volume_.store(volume & kMaxVolume);
+    if (state_.load() == State::Ready) ApplyVolume();
+}
+
+void BuiltInSynth::ApplyVolume()
+{
+    const double level = static_cast<double>(volume_.load()) / kMaxVolume;
     fluid_synth_set_gain(handles_->synth, static_cast<float>(level * kFullGain));
 }
 

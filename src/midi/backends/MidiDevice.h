@@ -51,6 +51,10 @@ private:
     QString description_;
 };
 
+// How a device that fails while open (its server stopped, its SoundFont broken)
+// says so: once, on any thread, while the device lives.
+using DeviceFailure = std::function<void(const DeviceError& error)>;
+
 // An opened output device. Send may be called from the queue's worker thread and
 // from the UI thread; the port serialises the calls under its send lock.
 class OutputDevice
@@ -65,6 +69,8 @@ public:
     virtual void SetVolume(std::int32_t) {}
     virtual std::int32_t RightVolume() const { return 0; }
     virtual void SetRightVolume(std::int32_t) {}
+    using Failure = DeviceFailure;
+    virtual void OnFailure(Failure) {}
 };
 
 // An opened input device. The callback runs on whatever thread the device uses.
@@ -75,6 +81,8 @@ public:
     virtual ~InputDevice() = default;
     virtual void Start(Callback callback) = 0;  // may throw DeviceError
     virtual void Stop() = 0;
+    using Failure = DeviceFailure;
+    virtual void OnFailure(Failure) {}
 };
 
 // Where the ports find their devices. The real one lists the built-in synthesizer

@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "midi/backends/JackClient.h"
 #include "midi/backends/JackEnvironment.h"
 
 namespace vantor::rtmidi_ports {
@@ -109,42 +110,18 @@ void AppendNames(RtMidi::Api api, std::vector<QString>& names)
         names.push_back(QString::fromStdString(port->getPortName(i)));
 }
 
-}  // namespace
-
-// RtMidi would make a JACK client per list and keep none; one plain client
-// without ports serves every list (the names are the ones RtMidi gives).
-class PortLister::JackClient
+// The ports of one direction that a JACK client sees: those that take MIDI in
+// (ours to send to) or give it out.
+void AppendJackNames(jack_client_t* client, unsigned long direction, std::vector<QString>& names)
 {
-public:
-    JackClient() : client_(jack_client_open(kClientName, JackNoStartServer, nullptr))
-    {
-        if (client_) jack_on_shutdown(client_, &JackClient::ServerGone, this);
-    }
-    ~JackClient()
-    {
-        if (client_) jack_client_close(client_);
-    }
-    JackClient(const JackClient&) = delete;
-    JackClient& operator=(const JackClient&) = delete;
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, direction);
+    if (!ports) return;
+    for (const char** port = ports; *port; ++port)
+        names.push_back(QString::fromUtf8(*port));
+    jack_free(static_cast<void*>(ports));
+}
 
-    bool Usable() const { return client_ && !serverGone_.load(); }
-
-    // Ports that take MIDI in (ours to send to) or give it out.
-    void AppendNames(unsigned long direction, std::vector<QString>& names) const
-    {
-        const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, direction);
-        if (!ports) return;
-        for (const char** port = ports; *port; ++port)
-            names.push_back(QString::fromUtf8(*port));
-        jack_free(static_cast<void*>(ports));
-    }
-
-private:
-    static void ServerGone(void* self) { static_cast<JackClient*>(self)->serverGone_.store(true); }
-
-    jack_client_t* client_;
-    std::atomic<bool> serverGone_{false};
-};
+}  // namespace
 
 PortLister::PortLister() = default;
 PortLister::~PortLister() = default;
@@ -168,11 +145,19 @@ std::vector<QString> PortLister::Names(bool outputs)
                 jack_.reset();
                 continue;
             }
-            if (!jack_ || !jack_->Usable()) {
+            // RtMidi would make a JACK client per list and keep none; one client
+            // without ports serves every list (the names are the ones RtMidi gives).
+            if (!jack_ || jack_->ServerGone()) {
                 jack_.reset();
-                jack_ = std::make_unique<JackClient>();
+                try {
+                    jack_ = std::make_unique<JackClient>(kClientName);
+                    jack_->Activate();  // only an active client hears its server go
+                } catch (const DeviceError& error) {
+                    qCDebug(lcDevices, "JACK: %s", qPrintable(error.Description()));
+                    jack_.reset();
+                }
             }
-            if (jack_->Usable()) jack_->AppendNames(outputs ? JackPortIsInput : JackPortIsOutput, ports);
+            if (jack_) AppendJackNames(jack_->Handle(), outputs ? JackPortIsInput : JackPortIsOutput, ports);
         } else if (outputs) {
             AppendNames<RtMidiOut>(api, ports);
         } else {
@@ -265,16 +250,22 @@ class RtInput : public InputDevice
 {
 public:
     explicit RtInput(const QString& name)
-        : port_(OpenByName<RtMidiIn>(name, log_, QStringLiteral("input"), "Vantor Input"))
+        : name_(name), port_(OpenByName<RtMidiIn>(name, log_, QStringLiteral("input"), "Vantor Input"))
     {
         // System exclusive, MIDI clock and active sensing are no short messages worth echoing.
         port_->ignoreTypes(true, true, true);
         port_->setCallback(&RtInput::Arrived, this);
+        // RtMidi's JACK input just falls silent when its server goes: a client of ours hears it.
+        if (port_->getCurrentApi() == RtMidi::UNIX_JACK) {
+            watch_ = std::make_unique<JackClient>("Vantor Input Watch");
+            watch_->Activate();
+        }
     }
+    // RtMidi's cancelCallback clears the callback unsynchronised while its thread
+    // may be calling it; Stop has already disarmed ours under our own lock.
     ~RtInput() override
     {
         Stop();
-        port_->cancelCallback();
         port_->closePort();
     }
 
@@ -288,6 +279,14 @@ public:
     {
         const std::lock_guard lock(mutex_);
         callback_ = nullptr;
+    }
+    void OnFailure(Failure failure) override
+    {
+        if (!watch_) return;
+        watch_->OnShutdown([failure = std::move(failure), name = name_] {
+            failure(DeviceError(PortErrorCode::NoDriver,
+                                JackServerStoppedText(QStringLiteral("the MIDI input \"%1\"").arg(name))));
+        });
     }
 
 private:
@@ -303,10 +302,12 @@ private:
         if (self->callback_) self->callback_(message);
     }
 
+    QString name_;
     ErrorLog log_;
     std::mutex mutex_;
     Callback callback_;
     std::unique_ptr<RtMidiIn> port_;
+    std::unique_ptr<JackClient> watch_;  // closes first: its hook must not outlive the rest
 };
 
 }  // namespace
@@ -319,6 +320,9 @@ bool IsOwnPort(const QString& portName)
 
 std::unique_ptr<OutputDevice> OpenOutput(const QString& name)
 {
+    // RtMidi's JACK output spins for ever once its server has gone; ours does not.
+    const auto split = Split(name);
+    if (split && split->first == RtMidi::UNIX_JACK) return OpenJackMidiOutput(name, split->second);
     return std::make_unique<RtOutput>(name);
 }
 std::unique_ptr<InputDevice> OpenInput(const QString& name)

@@ -8,6 +8,8 @@
 
 namespace vantor {
 
+class JackClient;
+
 // The system's MIDI ports through RtMidi, over every API compiled in that works
 // here. A port is named "<API>: <port>" (for example "JACK: synth:midi_in"), and
 // that name is what finds it again when it is opened: port numbers shift whenever
@@ -30,7 +32,6 @@ public:
     std::vector<QString> InputNames();
 
 private:
-    class JackClient;
     std::vector<QString> Names(bool outputs);
     std::unique_ptr<JackClient> jack_;
 };

@@ -170,6 +170,7 @@ private slots:
         QTest::newRow("output error") << "error" << QStringList{"The device went away."};
         QTest::newRow("output device changed") << "device" << QStringList{};
         QTest::newRow("another file opened") << "file" << QStringList{};
+        QTest::newRow("output failed to open") << "closed" << QStringList{"No sound."};
     }
     void stopping()
     {
@@ -177,6 +178,14 @@ private slots:
         QFETCH(QStringList, shown);
         if (how == "yield")
             QMetaObject::invokeMethod(form().CmdStop, &QPushButton::click, Qt::QueuedConnection);
+        if (how == "closed") {  // reported once; Play retries quietly and must not wait for a queue
+            test::MemoryDevices::OutputSpec failing{QStringLiteral("Memory Default Output")};
+            failing.failCode = 6;
+            failing.failText = QStringLiteral("No sound.");
+            devices().SetDefaultOutput(failing);
+            form().CloseOutput();
+            form().OpenOutput();
+        }
         form().CmdPlay->click();
         if (how == "Stop") form().CmdStop->click();
         if (how == "error") emit form().MIDIOutput1->Error(4, "The device went away.");
