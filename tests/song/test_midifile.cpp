@@ -48,7 +48,7 @@ QByteArray OneTrack(std::initializer_list<int> bytes)
     return Smf({Bytes(bytes) + kEnd});
 }
 
-// Every event as "delta status data1 data2[ text]", events joined by "|", tracks by " / ".
+// Every event as "delta status data1 data2[ text or sysex bytes]", events joined by "|", tracks by " / ".
 QString AllRows(Midifile& song)
 {
     QStringList tracks;
@@ -57,9 +57,11 @@ QString AllRows(Midifile& song)
         QStringList rows;
         for (int e = 1; e <= song.EventCount(); ++e) {
             song.SetCurrentEvent(e);
+            const bool sysex = song.EventStatus() == 0xF0 || song.EventStatus() == 0xF7;
+            const QString text = sysex ? QString::fromLatin1(song.EventBytes().toHex()) : song.EventText();
             rows << QString::asprintf("%d %d %d %d", song.EventDelta(), song.EventStatus(), song.EventData1(),
                                       song.EventData2()) +
-                        (song.EventText().isEmpty() ? QString() : " " + song.EventText());
+                        (text.isEmpty() ? QString() : " " + text);
         }
         tracks << rows.join('|');
     }
@@ -87,10 +89,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("outcome");  // an accepted file's AllRows, or the error
-        QTest::newRow("running status across meta and sysex, velocity 0 kept")
-            << OneTrack({0, 0x93, 60, 1,    4,    0xFF, 3,  1, 'x', 2,    61, 0,
-                         1, 0xF0, 2,  0x7E, 0xF7, 3,    62, 3, 7,   0x83, 62, 64})
-            << "0 147 60 1|4 255 3 0 x|2 147 61 0|1 240 0 0|3 147 62 3|7 131 62 64|0 255 47 0";
+        QTest::newRow("running status across meta and sysex, velocity 0 kept, channel pressure")
+            << OneTrack({0,    0x93, 60,   1, 4,    0xFF, 3,  1, 'x', 2,    61, 0,  1, 0xF0, 2, 0x7E,
+                         0xF7, 2,    0xF7, 1, 0x45, 3,    62, 3, 7,   0x83, 62, 64, 1, 0xD3, 5})
+            << "0 147 60 1|4 255 3 0 x|2 147 61 0|1 240 0 0 7ef7|2 247 0 0 45|3 147 62 3|7 131 62 64|1 211 5 "
+               "0|"
+               "0 255 47 0";
         QTest::newRow("text: UTF-8") << Smf({SmfTrack().Name(0, "Fl\xC3\xBCgel \xE2\x99\xAA").Body()})
                                      << "0 255 3 0 Flügel ♪|0 255 47 0";
         QTest::newRow("text: Latin-1, trailing NULs")
@@ -130,6 +134,9 @@ private slots:
         QTest::newRow("running status carried from a previous track")
             << Header(2) + kTrack + Chunk("MTrk", Bytes({0, 62, 100}) + kEnd)
             << "Data byte without a status byte in track 2 at byte 39";
+        QTest::newRow("status byte for a second data byte")
+            << OneTrack({0, 0x90, 60, 0x90})
+            << "Status byte 0x90 where a data byte belongs in track 1 at byte 25";
         QTest::newRow("status 0xF4") << OneTrack({0, 0xF4})
                                      << "Status byte 0xF4 has no place in a MIDI file in track 1 at byte 23";
     }

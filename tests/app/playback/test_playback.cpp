@@ -149,7 +149,9 @@ private slots:
         auto& track = writer.AddTrack().Tempo(0, 100'000);
         for (int controller = 1; controller <= 8; ++controller)
             track.Control(1, 0, controller, 0);
-        track.NoteOn(2, 0, 60, 100).Control(2, 0, 10, 64).NoteOff(2, 0, 60);  // events 10, 11, 12
+        track.NoteOn(2, 0, 60, 100)
+            .Control(2, 0, 10, 64)
+            .NoteOn(2, 0, 60, 0);  // events 10, 11, 12: a velocity-0 release
         harness_->Open(writer.Bytes());
         QStringList seen;
         connect(form().MIDIOutput1, &MIDIOutput::MessagePlayed, this, [&](qint32 tag) {
