@@ -28,6 +28,10 @@ private slots:
         SmfTrack& o = other.AddTrack().NoteOn(0, 3, 50, 80).Control(0, 0, 64, 127).Meta(0, 1, "text");
         o.Raw(0, {0xE0, 0x00, 0x40}).NoteOn(0, 9, 20, 50).NoteOn(0, 9, 109, 51).NoteOff(10, 9, 20);
         o.Raw(0, {0x99, 109, 0}).NoteOn(0, 1, 21, 52).NoteOn(0, 1, 108, 53);
+        SmfWriter zero(0, 96);  // on C, a velocity-0 note-on of C, on D
+        zero.AddTrack().NoteOn(0, 0, 60, 90).NoteOn(10, 0, 60, 0).NoteOn(0, 0, 62, 92);
+        QTest::newRow("velocity 0 releases")
+            << zero.Bytes() << "cf|f" << S{Msg(0x90, 60, 0), On(62)} << K{62} << "4";
         QTest::newRow("chord A") << t << "c|f" << S{On(60), On(64), On(67)} << K{60, 64, 67} << "4";
         QTest::newRow("B silences A")
             << t << "cf|f" << S{Off(60), Off(64), Off(67), On(62), On(65)} << K{62, 65} << "9";
