@@ -90,11 +90,11 @@ class MonitorRecorder
 public:
     MonitorRecorder()
     {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 1};
         pa_buffer_attr attr{};
         attr.maxlength = std::uint32_t(-1);
         attr.fragsize = 64 * sizeof(float);
-        stream_ = pa_simple_new(nullptr, "bench", PA_STREAM_RECORD, "vantor_null.monitor", "monitor", &spec,
+        stream_ = pa_simple_new(nullptr, "bench", PA_STREAM_RECORD, "vantor_null.monitor", "monitor", &format,
                                 nullptr, &attr, nullptr);
         if (stream_) thread_ = std::thread([this] { Run(); });
     }
