@@ -33,10 +33,20 @@ double Ms(Clock::duration duration)
     return std::chrono::duration<double, std::milli>(duration).count();
 }
 
-void WaitUntilStopped(Form1& form)
+// Play's own steps, with the start instant taken where the queue starts; returns
+// that instant once playback has ended and the window has handled every report.
+Clock::time_point PlayToTheEnd(Form1& form, test::MemoryDevices& devices)
 {
+    form.CmdPlay->setEnabled(false);
+    form.CmdStop->setEnabled(true);
+    form.OpenOutput();
+    form.QueueTrack();
+    devices.ClearSent();
+    const auto start = Clock::now();
+    form.MIDIOutput1->SetAction(ActionStartQueue);
     while (form.CmdStop->isEnabled())
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return start;
 }
 
 // A million events, note-on/note-off pairs one tick apart; accompanied, a second
@@ -110,15 +120,7 @@ void DensePassage(const QTemporaryDir& dir)
     QObject::connect(form.MIDIOutput1, &MIDIOutput::MessagePlayed, &form,
                      [&followed](qint32) { followed.push_back(Clock::now()); });
 
-    // StartPlayback's steps, with the start instant taken where the queue starts.
-    form.CmdPlay->setEnabled(false);
-    form.CmdStop->setEnabled(true);
-    form.OpenOutput();
-    form.QueueTrack();
-    devices->ClearSent();
-    const auto start = Clock::now();
-    form.MIDIOutput1->SetAction(ActionStartQueue);
-    WaitUntilStopped(form);
+    const auto start = PlayToTheEnd(form, *devices);
 
     const auto sent = devices->SentLog();
     const std::size_t notes = std::min({due.size(), sent.size(), followed.size()});
@@ -179,13 +181,7 @@ void DenseAccompanied(const QTemporaryDir& dir)
     for (const PlannedMessage& message : PlanPlayback(form.Midifile1, request).messages)
         if (message.status < 0xF0) due.push_back(message.due);
 
-    form.CmdPlay->setEnabled(false);
-    form.CmdStop->setEnabled(true);
-    form.QueueTrack();
-    devices->ClearSent();
-    const auto start = Clock::now();
-    form.MIDIOutput1->SetAction(ActionStartQueue);
-    WaitUntilStopped(form);
+    const auto start = PlayToTheEnd(form, *devices);
     const auto sent = devices->SentLog();
     std::vector<double> lateness;
     for (std::size_t k = 0; k < std::min(due.size(), sent.size()); ++k)

@@ -16,14 +16,9 @@
 #include <thread>
 #include <vector>
 
-#if defined(__linux__)
-#include <pthread.h>
-#include <sched.h>
-#include <sys/prctl.h>
-#endif
-
 #include "BenchSupport.h"
 #include "midi/MIDIOutput.h"
+#include "midi/TimedQueue.h"
 #include "midi/backends/BuiltInSynth.h"
 #include "midi/backends/SystemDevices.h"
 #include "support/MemoryDevices.h"
@@ -96,12 +91,7 @@ void WakeFloor()
 {
     std::vector<double> lateness;
     std::thread sleeper([&lateness] {
-#if defined(__linux__)
-        prctl(PR_SET_TIMERSLACK, 1UL);
-        sched_param param{};
-        param.sched_priority = std::max(1, sched_get_priority_min(SCHED_FIFO) + 10);
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-#endif
+        AskForTimelyWakeUps();
         const Clock::time_point start = Clock::now();
         for (int i = 1; i <= kMessages; ++i) {
             const auto due = start + std::chrono::milliseconds(i);

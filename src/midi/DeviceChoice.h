@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QMetaObject>
+#include <QObject>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +21,19 @@ namespace vantor {
 // A device that failed while open (a server gone, a SoundFont that would not
 // load) is not opened again by those retries, since it would open "fine" and fail
 // again; the user's own choice of a device (Retry) tries it and reports again.
+// Devices fail on threads of their own; the port hears it on its own thread,
+// tagged with the open it belongs to so a late report of a closed device is ignored.
+template <class Device, class Handler>
+void ForwardFailures(Device& device, QObject& port, std::uint64_t serial, Handler failed)
+{
+    device.OnFailure([&port, serial, failed](const DeviceError& error) {
+        QMetaObject::invokeMethod(
+            &port,
+            [failed, serial, code = error.Code(), text = error.Description()] { failed(serial, code, text); },
+            Qt::QueuedConnection);
+    });
+}
+
 class DeviceChoice
 {
 public:

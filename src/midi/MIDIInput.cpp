@@ -1,6 +1,5 @@
 #include "midi/MIDIInput.h"
 
-#include <QMetaObject>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -81,13 +80,8 @@ struct MIDIInput::Impl
         if (!opened) return;
         device = std::move(opened);
         const std::uint64_t serial = ++opens;
-        device->OnFailure([this, serial](const DeviceError& error) {
-            QMetaObject::invokeMethod(
-                &port,
-                [this, serial, code = error.Code(), text = error.Description()] {
-                    Failed(serial, code, text);
-                },
-                Qt::QueuedConnection);
+        ForwardFailures(*device, port, serial, [this](std::uint64_t which, int code, const QString& text) {
+            Failed(which, code, text);
         });
     }
 

@@ -146,13 +146,8 @@ struct MIDIOutput::Impl
             device = std::move(opened);
         }
         const std::uint64_t serial = ++opens;
-        fresh.OnFailure([this, serial](const DeviceError& error) {
-            QMetaObject::invokeMethod(
-                &port,
-                [this, serial, code = error.Code(), text = error.Description()] {
-                    Failed(serial, code, text);
-                },
-                Qt::QueuedConnection);
+        ForwardFailures(fresh, port, serial, [this](std::uint64_t which, int code, const QString& text) {
+            Failed(which, code, text);
         });
     }
 

@@ -11,10 +11,7 @@
 
 namespace vantor {
 
-namespace {
-
-// Musicians' systems often grant real-time priority (the audio group); where they
-// do, the queue keeps its time under load. Refused quietly where they do not.
+// Where granted, the queue keeps its time under load.
 void AskForTimelyWakeUps()
 {
 #if defined(__linux__)
@@ -24,6 +21,8 @@ void AskForTimelyWakeUps()
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 #endif
 }
+
+namespace {
 
 // The worker wakes this much before a due time and waits out the rest awake: a
 // wake-up from sleep comes tens of microseconds late, and more under load.

@@ -12,6 +12,10 @@
 
 namespace vantor {
 
+// Asks for real-time priority and a fine timer slack for the calling thread, as
+// musicians' systems often grant (the audio group); refused quietly elsewhere.
+void AskForTimelyWakeUps();
+
 // The output port's timed queue: one worker thread sends each message at its due
 // time, counted from the start instant (absolute times, so nothing drifts).
 // Sent messages are consumed; a stopped queue keeps what it has not sent yet.
