@@ -1,4 +1,5 @@
 // The output and input ports, their timed queue and note tags, against memory devices.
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
 #include <chrono>
@@ -26,13 +27,6 @@ void Send(MIDIOutput& port, int status, int data1, int action = ActionSendMessag
     port.SetAction(action);
 }
 
-void Queue(MIDIOutput& port, int data1, double due, std::int32_t tag = 0, int status = 0x90)
-{
-    if (tag != 0) port.SetTag(tag);
-    port.SetTimeStamp(due);
-    Send(port, status, data1, ActionQueueMessage);
-}
-
 // Each step opens the device of that number, or: c closes, n counts again, and
 // device 0 becomes: v another device, f a fine one, b a busy one again.
 template <class Port>
@@ -45,7 +39,8 @@ void CheckChoice(const QString& steps, const QList<int>& expectedErrors, int ope
     };
     setUp(QStringLiteral("Busy"), PortErrorCode::DeviceBusy);
     Port port(devices);
-    QSignalSpy errors(&port, &Port::Error);
+    QList<int> codes;
+    QObject::connect(&port, &Port::Error, [&codes](int code) { codes << code; });
     port.DeviceCount();
     for (const QString& step : steps.split(' ')) {
         if (step == "c") {
@@ -61,27 +56,9 @@ void CheckChoice(const QString& steps, const QList<int>& expectedErrors, int ope
             port.SetAction(ActionOpen);
         }
     }
-    QList<int> codes;
-    for (const QList<QVariant>& error : errors)
-        codes << error.at(0).toInt();
     QCOMPARE(codes, expectedErrors);
     QCOMPARE(port.OpenState(), openState);
 }
-
-// What the port reported, in order: a tag for MessagePlayed, -1 for QueueEmpty.
-struct Reports
-{
-    QList<int> events;
-    explicit Reports(MIDIOutput& port)
-    {
-        QObject::connect(&port, &MIDIOutput::MessagePlayed, &port, [this](qint32 tag) {
-            QCOMPARE(QThread::currentThread(), qApp->thread());
-            events << tag;
-        });
-        QObject::connect(&port, &MIDIOutput::QueueEmpty, &port, [this] { events << -1; });
-    }
-    bool Ended() const { return !events.empty() && events.back() == -1; }
-};
 
 }  // namespace
 
@@ -91,7 +68,7 @@ class PortsTest : public QObject
 
     std::shared_ptr<MemoryDevices> devices_;
     std::unique_ptr<MIDIOutput> port_;
-    std::unique_ptr<Reports> reports_;
+    QList<int> reports_;  // in order: a tag for MessagePlayed, -1 for QueueEmpty
 
     // Waits without running the event loop, so reports stay posted and unhandled.
     bool WaitForSends(std::size_t count) const
@@ -102,13 +79,6 @@ class PortsTest : public QObject
         }
         return true;
     }
-    QList<int> SentData1() const
-    {
-        QList<int> data;
-        for (const MemoryDevices::Sent& sent : devices_->SentLog())
-            data << sent.message.data1;
-        return data;
-    }
 
 private slots:
     void init()
@@ -116,7 +86,12 @@ private slots:
         devices_ = MemoryDevices::Create();
         port_ = std::make_unique<MIDIOutput>(devices_);
         port_->SetAction(ActionOpen);
-        reports_ = std::make_unique<Reports>(*port_);
+        reports_.clear();
+        connect(port_.get(), &MIDIOutput::MessagePlayed, port_.get(), [this](qint32 tag) {
+            QCOMPARE(QThread::currentThread(), qApp->thread());
+            reports_ << tag;
+        });
+        connect(port_.get(), &MIDIOutput::QueueEmpty, port_.get(), [this] { reports_ << -1; });
     }
 
     // A failed open reports once however often it is retried, and again once
@@ -144,7 +119,6 @@ private slots:
     }
 
     // The error handler silences the output: it must find the port closed already.
-    // Once closed, nothing is sent or reported until it opens again.
     void deviceFailingOnSendClosesAndReportsOnce()
     {
         QSignalSpy errors(port_.get(), &MIDIOutput::Error);
@@ -158,13 +132,8 @@ private slots:
         unplugged.sendFailCode = PortErrorCode::NoDriver;
         devices_->SetDefaultOutput(unplugged);
         Send(*port_, 0x90, 60);
-        QCOMPARE(openStateInHandler, 0);
-        port_->SetTag(1234);
-        for (const int command : {ActionClearQueue, ActionQueueMessage, ActionStartQueue, ActionStopQueue})
-            Send(*port_, 0x90, 60, command);
-        QTest::qWait(30);
-        QVERIFY(devices_->SentLog().empty() && reports_->events.empty());
         QCOMPARE(errors.count(), 1);
+        QCOMPARE(openStateInHandler, 0);
         QVERIFY_THROWS_EXCEPTION(ComponentError, port_->SetAction(8));
         QVERIFY_THROWS_EXCEPTION(ComponentError, MIDIInput(devices_).SetAction(3));
     }
@@ -203,113 +172,96 @@ private slots:
         QCOMPARE(devices_->OpenInputDevice(), -1);
     }
 
-    // Only channel messages are sent (data bytes as 7 bits); only a new tag is
-    // reported, once, after the send; an empty queue reports its end at once.
-    void queueReportsEachTagOnceThenEmpty()
+    // Steps: [status in hex:]data1@due[#tag] queues (status 90 unless given); now<n>
+    // sends program change n at once; start, stop, clear, close, open; rate<r>;
+    // loop<first>/<period>; sent<n> waits for n sends and sleep<ms> sleeps, both
+    // without the event loop (reports stay posted); wait<ms> runs it, and end runs it
+    // until the queue reports its end.
+    // Sent: data1 in order, @ms: due ms after the latest start, and sent at most 25 ms late.
+    void queue_data()
     {
-        port_->SetAction(ActionStartQueue);
-        QTRY_COMPARE(reports_->events, QList{-1});
-        reports_->events.clear();
-        Queue(*port_, 1, 0, 77);
-        port_->SetAction(ActionClearQueue);
-        Queue(*port_, 60, 0, PackNoteTag(10, 60, true));
-        Queue(*port_, 0xBC, 0);
-        Queue(*port_, 1, 3, 999, 0xF0);
-        Queue(*port_, 2, 4, 998, 0x40);
-        Queue(*port_, 3, 5, 997, 0x190);
-        Queue(*port_, 60, 10, PackNoteTag(12, 60, false));
-        Queue(*port_, 64, 15, PackNoteTag(14, 64, false), 0x8F);
-        Queue(*port_, 0x2F, 20, 0, 0xFF);  // end of track: keeps its place, sent never
-        port_->SetAction(ActionStartQueue);
-        QTRY_VERIFY(reports_->Ended());
-        QCOMPARE(reports_->events, (QList{2748, 3132, 3648, -1}));
-        QCOMPARE(SentData1(), (QList{60, 0x3C, 60, 64}));
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QList<int>>("reported");
+        QTest::newRow("an empty queue ends at once; clear forgets its read position")
+            << "start end 1@0#1 start end clear 2@0#2 start end"
+            << "1 2" << QList{-1, 1, -1, 2, -1};
+        QTest::newRow("channel messages only, as 7 bits; a tag reported once, after its send")
+            << "60@0#2748 188@0 F0:1@3#999 40:2@4#998 190:3@5#997 60@10#3132 8F:64@15#3648 FF:47@20 start end"
+            << "60@0 60@0 60@10 64@15" << QList{2748, 3132, 3648, -1};
+        QTest::newRow("loop rounds due from the first, at the rate set before the start")
+            << "0@0 1@20 2@40 loop1/80 rate2 start sent7 stop"
+            << "0@0 1@10 2@20 1@50 2@60 1@90 2@100" << QList<int>{};
+        QTest::newRow("a rate change keeps the place; clear puts the rate back; a send beside the queue")
+            << "0@0 1@600 start sleep100 now5 rate0.5 sleep40 rate1 end rate3 clear 2@100 start end"
+            << "0@0 5 1@620 2@100" << QList{-1, -1};
+        QTest::newRow("stop drops posted reports and keeps the rest for a new start")
+            << "1@0#1 2@0#2 98@300#98 start sent2 sleep20 stop wait100 99@0#99 start end"
+            << "1 2 98@300 99" << QList{98, 99, -1};
+        QTest::newRow("clear drops posted reports and the rest")
+            << "1@0#1 2@0#2 98@300#98 start sent2 sleep20 clear wait100 99@0#99 start end"
+            << "1 2 99" << QList{99, -1};
+        QTest::newRow("close drops posted reports and the rest")
+            << "1@0#1 2@0#2 98@300#98 start sent2 sleep20 close wait100 open 99@0#99 start end"
+            << "1 2 99" << QList{99, -1};
+        QTest::newRow("a closed port sends and reports nothing")
+            << "close 60@0#1 now5 start stop clear wait30"
+            << "" << QList<int>{};
     }
-
-    // Rounds are due from the first round on, never by adding up: the last is as
-    // punctual as the first. A rate set before the start shortens every wait.
-    void loopsRoundAfterRoundAtItsRate()
+    void queue()
     {
-        for (int i = 0; i < 3; ++i)
-            Queue(*port_, i, i * 20.0);
-        port_->SetQueueLoop(1, 80);
-        port_->SetQueueRate(2);
-        const auto start = Clock::now();
-        port_->SetAction(ActionStartQueue);
-        QVERIFY(WaitForSends(41));
-        port_->SetAction(ActionStopQueue);
-        const auto log = devices_->SentLog();
-        for (int k = 0; k < 41; ++k) {
-            const int message = k == 0 ? 0 : 2 - k % 2, round = k == 0 ? 0 : (k - 1) / 2;
-            const auto due = start + std::chrono::milliseconds(message * 10 + round * 40);
-            QCOMPARE(log.at(k).message.data1, message);
-            QVERIFY2(log.at(k).time >= due && log.at(k).time < due + 25ms, qPrintable(QString::number(k)));
+        QFETCH(QString, steps);
+        QFETCH(QString, sent);
+        QFETCH(QList<int>, reported);
+        const QHash<QString, int> commands{{"stop", ActionStopQueue},
+                                           {"clear", ActionClearQueue},
+                                           {"close", ActionClose},
+                                           {"open", ActionOpen}};
+        const QRegularExpression queued("^(?:([0-9A-F]+):)?(\\d+)@(\\d+)(?:#(\\d+))?$");
+        std::vector<Clock::time_point> starts;
+        for (const QString& step : steps.split(' ')) {
+            const QRegularExpressionMatch message = queued.match(step);
+            if (step == "start") {
+                starts.push_back(Clock::now());
+                port_->SetAction(ActionStartQueue);
+            } else if (commands.contains(step)) {
+                port_->SetAction(commands[step]);
+            } else if (step == "end") {
+                const auto ends = reports_.count(-1) + 1;
+                QTRY_COMPARE(reports_.count(-1), ends);
+            } else if (message.hasMatch()) {
+                if (!message.captured(4).isEmpty()) port_->SetTag(message.captured(4).toInt());
+                port_->SetTimeStamp(message.captured(3).toDouble());
+                const int status =
+                    !message.captured(1).isEmpty() ? message.captured(1).toInt(nullptr, 16) : 0x90;
+                Send(*port_, status, message.captured(2).toInt(), ActionQueueMessage);
+            } else if (step.startsWith("now")) {
+                Send(*port_, 0xC0, step.mid(3).toInt());
+            } else if (step.startsWith("rate")) {
+                port_->SetQueueRate(step.mid(4).toDouble());
+            } else if (step.startsWith("loop")) {
+                port_->SetQueueLoop(step.section('/', 0, 0).mid(4).toUInt(), step.section('/', 1).toDouble());
+            } else if (step.startsWith("sent")) {
+                QVERIFY(WaitForSends(step.mid(4).toUInt()));
+            } else if (step.startsWith("sleep")) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(step.mid(5).toInt()));
+            } else {
+                QVERIFY2(step.startsWith("wait"), qPrintable(step));
+                QTest::qWait(step.mid(4).toInt());
+            }
         }
-        QVERIFY(!reports_->Ended());
-    }
-
-    // A rate change counts from where the queue has got to, however often it
-    // changes; a cleared queue starts again at its own pace. Immediate sends go
-    // out beside a running queue.
-    void rateChangesKeepThePlace()
-    {
-        using Ms = std::chrono::duration<double, std::milli>;
-        Queue(*port_, 0, 0);
-        Queue(*port_, 1, 600);
-        const auto start = Clock::now();
-        port_->SetAction(ActionStartQueue);
-        std::this_thread::sleep_for(100ms);
-        Send(*port_, 0xC0, 5);
-        const auto faster = Clock::now();
-        port_->SetQueueRate(2);
-        std::this_thread::sleep_for(40ms);
-        const auto slower = Clock::now();
-        port_->SetQueueRate(1);
-        const double place = Ms(faster - start).count() + 2 * Ms(slower - faster).count();
-        const auto due = slower + std::chrono::microseconds(static_cast<std::int64_t>((600 - place) * 1000));
-        QTRY_VERIFY(reports_->Ended());
-        QVERIFY(devices_->SentLog().back().time >= due && devices_->SentLog().back().time < due + 25ms);
-        port_->SetQueueRate(3);
-        port_->SetAction(ActionClearQueue);
-        Queue(*port_, 2, 100);
-        const auto restart = Clock::now();
-        port_->SetAction(ActionStartQueue);
-        QTRY_COMPARE(SentData1(), (QList{0, 5, 1, 2}));
-        QVERIFY(devices_->SentLog().back().time >= restart + 100ms);
-    }
-
-    // Reports already posted are dropped and nothing more is sent; what is left
-    // plays from a new start.
-    void stopClearAndCloseDropPostedReports_data()
-    {
-        QTest::addColumn<int>("command");
-        QTest::addColumn<QList<int>>("resumed");
-        QTest::newRow("stop keeps what is left") << int{ActionStopQueue} << QList{98, 99};
-        QTest::newRow("clear") << int{ActionClearQueue} << QList{99};
-        QTest::newRow("close") << int{ActionClose} << QList{99};
-    }
-    void stopClearAndCloseDropPostedReports()
-    {
-        QFETCH(int, command);
-        QFETCH(QList<int>, resumed);
-        for (int i = 0; i < 50; ++i)
-            Queue(*port_, i, 0, 256 + i);
-        Queue(*port_, 98, 150, 98 * 256 + 98);
-        port_->SetAction(ActionStartQueue);
-        QVERIFY(WaitForSends(50));
-        std::this_thread::sleep_for(20ms);  // the worker has posted every report
-        port_->SetAction(command);
-        QTest::qWait(200);
-        QVERIFY(reports_->events.empty());
-        QCOMPARE(devices_->SentLog().size(), std::size_t{50});
-        devices_->ClearSent();
-        port_->SetAction(ActionOpen);
-        Queue(*port_, 99, 0, 99 * 256 + 99);
-        const auto restart = Clock::now();
-        port_->SetAction(ActionStartQueue);
-        QTRY_VERIFY(reports_->Ended());
-        QCOMPARE(SentData1(), resumed);
-        QVERIFY(devices_->SentLog().front().time >= restart + (resumed.size() > 1 ? 150ms : 0ms));
+        const auto log = devices_->SentLog();
+        const QStringList expected = sent.split(' ', Qt::SkipEmptyParts);
+        QCOMPARE(log.size(), std::size_t(expected.size()));
+        for (std::size_t i = 0; i < log.size(); ++i) {
+            const QString& what = expected[qsizetype(i)];
+            QCOMPARE(QString::number(log[i].message.data1), what.section('@', 0, 0));
+            if (!what.contains('@')) continue;
+            const auto start = *std::prev(std::upper_bound(starts.begin(), starts.end(), log[i].time));
+            const auto due = start + std::chrono::milliseconds(what.section('@', 1).toInt());
+            QVERIFY2(log[i].time >= due && log[i].time < due + 25ms, qPrintable(what));
+        }
+        QCOMPARE(reports_, reported);
     }
 
     // A track longer than the tags can carry is refused, never wrapped (tag -1).

@@ -15,7 +15,7 @@ public:
     {
         const auto now = std::chrono::steady_clock::now();
         const std::lock_guard lock(devices_->mutex_);
-        const int failure = devices_->SpecLocked(id_).sendFailCode;
+        const int failure = devices_->SetupLocked(id_).sendFailCode;
         if (failure != 0) throw DeviceError(failure, QStringLiteral("The memory device was unplugged."));
         devices_->sent_.push_back({id_, message, now});
     }
@@ -26,12 +26,12 @@ public:
     void SetVolume(std::int32_t volume) override
     {
         const std::lock_guard lock(devices_->mutex_);
-        devices_->SpecLocked(id_).volume = volume;
+        devices_->SetupLocked(id_).volume = volume;
     }
     void SetRightVolume(std::int32_t volume) override
     {
         const std::lock_guard lock(devices_->mutex_);
-        devices_->SpecLocked(id_).rightVolume = volume;
+        devices_->SetupLocked(id_).rightVolume = volume;
     }
 
 private:
@@ -90,9 +90,9 @@ std::unique_ptr<OutputDevice> MemoryDevices::OpenOutput(int id, const QString& n
 {
     {
         const std::lock_guard lock(mutex_);
-        if (id < -1 || id >= static_cast<int>(outputs_.size()) || SpecLocked(id).name != name)
+        if (id < -1 || id >= static_cast<int>(outputs_.size()) || SetupLocked(id).name != name)
             throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("No output \"%1\".").arg(name));
-        const DeviceSetup& setup = SpecLocked(id);
+        const DeviceSetup& setup = SetupLocked(id);
         if (setup.failCode != 0) throw DeviceError(setup.failCode, setup.failText);
         ++openCounts_[id];
         ++outputsOpen_;

@@ -95,7 +95,7 @@ private:
         this->*member = std::move(value);
     }
     static std::vector<QString> Names(const std::vector<DeviceSetup>& setups);
-    DeviceSetup& SpecLocked(int id) { return id < 0 ? default_ : outputs_.at(static_cast<std::size_t>(id)); }
+    DeviceSetup& SetupLocked(int id) { return id < 0 ? default_ : outputs_.at(static_cast<std::size_t>(id)); }
 
     mutable std::mutex mutex_;
     DeviceSetup default_{QStringLiteral("Memory Default Output")};
