@@ -2,6 +2,8 @@
 
 namespace vantor::test {
 
+using Setup = MemoryDevices::DeviceSetup;
+
 class MemoryOutput : public OutputDevice
 {
 public:
@@ -23,18 +25,15 @@ public:
     bool HasStereoVolume() const override { return devices_->Output(id_).hasStereoVolume; }
     std::int32_t Volume() const override { return devices_->Output(id_).volume; }
     std::int32_t RightVolume() const override { return devices_->Output(id_).rightVolume; }
-    void SetVolume(std::int32_t volume) override
-    {
-        const std::lock_guard lock(devices_->mutex_);
-        devices_->SetupLocked(id_).volume = volume;
-    }
-    void SetRightVolume(std::int32_t volume) override
-    {
-        const std::lock_guard lock(devices_->mutex_);
-        devices_->SetupLocked(id_).rightVolume = volume;
-    }
+    void SetVolume(std::int32_t value) override { Store(&Setup::volume, value); }
+    void SetRightVolume(std::int32_t value) override { Store(&Setup::rightVolume, value); }
 
 private:
+    void Store(std::int32_t Setup::*field, std::int32_t value)
+    {
+        const std::lock_guard lock(devices_->mutex_);
+        devices_->SetupLocked(id_).*field = value;
+    }
     std::shared_ptr<MemoryDevices> devices_;
     int id_;
 };

@@ -20,11 +20,8 @@ public:
     // A device's setup; an input uses its name and its failure only.
     struct DeviceSetup
     {
-        DeviceSetup() = default;
-        DeviceSetup(QString deviceName, int code = 0)  // NOLINT: {"name"} in lists
-            : name(std::move(deviceName)), failCode(code)
-        {
-        }
+        // NOLINTNEXTLINE(google-explicit-constructor): {"name"} in lists
+        DeviceSetup(QString deviceName = {}, int code = 0) : name(std::move(deviceName)), failCode(code) {}
         QString name;
         int failCode = 0;  // non-zero: opening fails with this code and failText
         QString failText;
