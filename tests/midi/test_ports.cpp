@@ -213,7 +213,8 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(QString, sent);
         QFETCH(QList<int>, reported);
-        const QHash<QString, int> commands{{"stop", ActionStopQueue},
+        const QHash<QString, int> commands{{"start", ActionStartQueue},
+                                           {"stop", ActionStopQueue},
                                            {"clear", ActionClearQueue},
                                            {"close", ActionClose},
                                            {"open", ActionOpen}};
@@ -221,10 +222,8 @@ private slots:
         std::vector<Clock::time_point> starts;
         for (const QString& step : steps.split(' ')) {
             const QRegularExpressionMatch message = queued.match(step);
-            if (step == "start") {
-                starts.push_back(Clock::now());
-                port_->SetAction(ActionStartQueue);
-            } else if (commands.contains(step)) {
+            if (commands.contains(step)) {
+                if (step == "start") starts.push_back(Clock::now());
                 port_->SetAction(commands[step]);
             } else if (step == "end") {
                 const auto ends = reports_.count(-1) + 1;
