@@ -119,7 +119,7 @@ private slots:
             for (int note = 0; note < 128; ++note)
                 Send(*port_, 0x80, note);
         });
-        MemoryDevices::OutputSpec unplugged = devices_->Output(-1);
+        MemoryDevices::DeviceSetup unplugged = devices_->Output(-1);
         unplugged.sendFailCode = PortErrorCode::NoDriver;
         devices_->SetDefaultOutput(unplugged);
         Send(*port_, 0x90, 60);

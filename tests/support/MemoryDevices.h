@@ -31,6 +31,7 @@ public:
         std::int32_t rightVolume = 0;
         int sendFailCode = 0;  // non-zero: every send to the open device fails (a device unplugged)
     };
+    // The names the window tests and the benchmarks use.
     using OutputSpec = DeviceSetup;
     using InputSpec = DeviceSetup;
     struct Sent
@@ -43,10 +44,10 @@ public:
     static std::shared_ptr<MemoryDevices> Create() { return std::make_shared<MemoryDevices>(); }
 
     // Configure before the ports enumerate (or change later: ports re-read on DeviceCount()).
-    void SetDefaultOutput(OutputSpec setup) { Put(&MemoryDevices::default_, std::move(setup)); }
-    void SetOutputs(std::vector<OutputSpec> setups) { Put(&MemoryDevices::outputs_, std::move(setups)); }
-    void SetInputs(std::vector<InputSpec> setups) { Put(&MemoryDevices::inputs_, std::move(setups)); }
-    OutputSpec Output(int id) const  // current setup with its volumes
+    void SetDefaultOutput(DeviceSetup setup) { Put(&MemoryDevices::default_, std::move(setup)); }
+    void SetOutputs(std::vector<DeviceSetup> setups) { Put(&MemoryDevices::outputs_, std::move(setups)); }
+    void SetInputs(std::vector<DeviceSetup> setups) { Put(&MemoryDevices::inputs_, std::move(setups)); }
+    DeviceSetup Output(int id) const  // current setup with its volumes
     {
         return id < 0 ? Get(&MemoryDevices::default_)
                       : Get(&MemoryDevices::outputs_).at(static_cast<std::size_t>(id));
