@@ -164,7 +164,7 @@ private slots:
     }
 
     // Steps: [status in hex:]data1@due[#tag] queues (status 90 unless given); now<n>
-    // sends program change n at once; start, stop, clear, close, open; rate<r>;
+    // sends program change n at once; start, stop, clear, close, open, destroy; rate<r>;
     // loop<first>/<period>; sent<n> waits for n sends and sleep<ms> sleeps, both
     // without the event loop (reports stay posted); wait<ms> runs it, and end runs it
     // until the queue reports its end.
@@ -195,6 +195,9 @@ private slots:
         QTest::newRow("close drops posted reports and the rest")
             << "1@0#1 2@0#2 98@300#98 start sent2 sleep20 close wait100 open 99@0#99 start end"
             << "1 2 99" << QList{99, -1};
+        QTest::newRow("destroyed while playing: the worker stops first")
+            << "1@0 2@100 start sent1 destroy wait150"
+            << "1" << QList<int>{};
         QTest::newRow("a closed port sends and reports nothing")
             << "close 60@0#1 now5 start stop clear wait30"
             << "" << QList<int>{};
@@ -225,6 +228,8 @@ private slots:
                 const int status =
                     !message.captured(1).isEmpty() ? message.captured(1).toInt(nullptr, 16) : 0x90;
                 Send(*port_, status, message.captured(2).toInt(), ActionQueueMessage);
+            } else if (step == "destroy") {
+                port_.reset();
             } else if (step.startsWith("now")) {
                 Send(*port_, 0xC0, step.mid(3).toInt());
             } else if (step.startsWith("rate")) {
