@@ -2,6 +2,8 @@
 
 namespace vantor::test {
 
+using Setup = MemoryDevices::DeviceSetup;
+
 class MemoryOutput : public OutputDevice
 {
 public:
@@ -15,27 +17,23 @@ public:
     {
         const auto now = std::chrono::steady_clock::now();
         const std::lock_guard lock(devices_->mutex_);
-        const MemoryDevices::OutputSpec& setup = devices_->SpecLocked(id_);
-        if (setup.sendFailCode != 0) throw DeviceError(setup.sendFailCode, setup.sendFailText);
+        const int failure = devices_->SetupLocked(id_).sendFailCode;
+        if (failure != 0) throw DeviceError(failure, QStringLiteral("The memory device was unplugged."));
         devices_->sent_.push_back({id_, message, now});
     }
     std::uint32_t Capabilities() const override { return devices_->Output(id_).capabilities; }
-    bool HasVolume() const override { return devices_->Output(id_).hasVolume; }
     bool HasStereoVolume() const override { return devices_->Output(id_).hasStereoVolume; }
     std::int32_t Volume() const override { return devices_->Output(id_).volume; }
     std::int32_t RightVolume() const override { return devices_->Output(id_).rightVolume; }
-    void SetVolume(std::int32_t volume) override
-    {
-        const std::lock_guard lock(devices_->mutex_);
-        devices_->SpecLocked(id_).volume = volume;
-    }
-    void SetRightVolume(std::int32_t volume) override
-    {
-        const std::lock_guard lock(devices_->mutex_);
-        devices_->SpecLocked(id_).rightVolume = volume;
-    }
+    void SetVolume(std::int32_t value) override { Store(&Setup::volume, value); }
+    void SetRightVolume(std::int32_t value) override { Store(&Setup::rightVolume, value); }
 
 private:
+    void Store(std::int32_t Setup::*field, std::int32_t value)
+    {
+        const std::lock_guard lock(devices_->mutex_);
+        devices_->SetupLocked(id_).*field = value;
+    }
     std::shared_ptr<MemoryDevices> devices_;
     int id_;
 };
@@ -70,6 +68,14 @@ std::vector<ShortMessage> MemoryDevices::SentTo(int device) const
     return messages;
 }
 
+std::vector<QString> MemoryDevices::Names(const std::vector<DeviceSetup>& setups)
+{
+    std::vector<QString> names;
+    for (const DeviceSetup& setup : setups)
+        names.push_back(setup.name);
+    return names;
+}
+
 bool MemoryDevices::Inject(const ShortMessage& message)
 {
     const InputDevice::Callback callback = Get(&MemoryDevices::callback_);
@@ -83,10 +89,9 @@ std::unique_ptr<OutputDevice> MemoryDevices::OpenOutput(int id, const QString& n
 {
     {
         const std::lock_guard lock(mutex_);
-        if (id < -1 || id >= static_cast<int>(outputs_.size()) || SpecLocked(id).name != name)
-            throw DeviceError(PortErrorCode::BadDeviceId,
-                              QStringLiteral("No output device \"%1\".").arg(name));
-        const OutputSpec& setup = SpecLocked(id);
+        if (id < -1 || id >= static_cast<int>(outputs_.size()) || SetupLocked(id).name != name)
+            throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("No output \"%1\".").arg(name));
+        const DeviceSetup& setup = SetupLocked(id);
         if (setup.failCode != 0) throw DeviceError(setup.failCode, setup.failText);
         ++openCounts_[id];
         ++outputsOpen_;
@@ -96,10 +101,10 @@ std::unique_ptr<OutputDevice> MemoryDevices::OpenOutput(int id, const QString& n
 
 std::unique_ptr<InputDevice> MemoryDevices::OpenInput(int id, const QString& name)
 {
-    const std::vector<InputSpec> inputs = Get(&MemoryDevices::inputs_);
+    const std::vector<DeviceSetup> inputs = Get(&MemoryDevices::inputs_);
     if (id < 0 || id >= static_cast<int>(inputs.size()) || inputs[static_cast<std::size_t>(id)].name != name)
-        throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("No input device \"%1\".").arg(name));
-    const InputSpec& setup = inputs[static_cast<std::size_t>(id)];
+        throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("No input \"%1\".").arg(name));
+    const DeviceSetup& setup = inputs[static_cast<std::size_t>(id)];
     if (setup.failCode != 0) throw DeviceError(setup.failCode, setup.failText);
     return std::make_unique<MemoryInput>(shared_from_this(), id);
 }

@@ -17,32 +17,23 @@ namespace vantor::test {
 class MemoryDevices : public DeviceProvider, public std::enable_shared_from_this<MemoryDevices>
 {
 public:
-    struct OutputSpec
+    // A device's setup; an input uses its name and its failure only.
+    struct DeviceSetup
     {
-        OutputSpec() = default;
-        OutputSpec(QString deviceName) : name(std::move(deviceName)) {}  // NOLINT: {"name"} in lists
+        // NOLINTNEXTLINE(google-explicit-constructor): {"name"} in lists
+        DeviceSetup(QString deviceName = {}, int code = 0) : name(std::move(deviceName)), failCode(code) {}
         QString name;
         int failCode = 0;  // non-zero: opening fails with this code and failText
         QString failText;
         std::uint32_t capabilities = 0;
-        bool hasVolume = false;
         bool hasStereoVolume = false;
         std::int32_t volume = 0;
         std::int32_t rightVolume = 0;
         int sendFailCode = 0;  // non-zero: every send to the open device fails (a device unplugged)
-        QString sendFailText;
     };
-    struct InputSpec
-    {
-        InputSpec() = default;
-        InputSpec(QString deviceName, int code = 0, QString text = {})  // NOLINT: {"name", ...} in lists
-            : name(std::move(deviceName)), failCode(code), failText(std::move(text))
-        {
-        }
-        QString name;
-        int failCode = 0;
-        QString failText;
-    };
+    // The names the window tests and the benchmarks use.
+    using OutputSpec = DeviceSetup;
+    using InputSpec = DeviceSetup;
     struct Sent
     {
         int device;  // -1 default output, else the device number
@@ -53,10 +44,10 @@ public:
     static std::shared_ptr<MemoryDevices> Create() { return std::make_shared<MemoryDevices>(); }
 
     // Configure before the ports enumerate (or change later: ports re-read on DeviceCount()).
-    void SetDefaultOutput(OutputSpec setup) { Put(&MemoryDevices::default_, std::move(setup)); }
-    void SetOutputs(std::vector<OutputSpec> setups) { Put(&MemoryDevices::outputs_, std::move(setups)); }
-    void SetInputs(std::vector<InputSpec> setups) { Put(&MemoryDevices::inputs_, std::move(setups)); }
-    OutputSpec Output(int id) const  // current setup with its volumes
+    void SetDefaultOutput(DeviceSetup setup) { Put(&MemoryDevices::default_, std::move(setup)); }
+    void SetOutputs(std::vector<DeviceSetup> setups) { Put(&MemoryDevices::outputs_, std::move(setups)); }
+    void SetInputs(std::vector<DeviceSetup> setups) { Put(&MemoryDevices::inputs_, std::move(setups)); }
+    DeviceSetup Output(int id) const  // current setup with its volumes
     {
         return id < 0 ? Get(&MemoryDevices::default_)
                       : Get(&MemoryDevices::outputs_).at(static_cast<std::size_t>(id));
@@ -101,20 +92,13 @@ private:
         const std::lock_guard lock(mutex_);
         this->*member = std::move(value);
     }
-    template <class Setup>
-    static std::vector<QString> Names(const std::vector<Setup>& setups)
-    {
-        std::vector<QString> names;
-        for (const Setup& setup : setups)
-            names.push_back(setup.name);
-        return names;
-    }
-    OutputSpec& SpecLocked(int id) { return id < 0 ? default_ : outputs_.at(static_cast<std::size_t>(id)); }
+    static std::vector<QString> Names(const std::vector<DeviceSetup>& setups);
+    DeviceSetup& SetupLocked(int id) { return id < 0 ? default_ : outputs_.at(static_cast<std::size_t>(id)); }
 
     mutable std::mutex mutex_;
-    OutputSpec default_{QStringLiteral("Memory Default Output")};
-    std::vector<OutputSpec> outputs_;
-    std::vector<InputSpec> inputs_;
+    DeviceSetup default_{QStringLiteral("Memory Default Output")};
+    std::vector<DeviceSetup> outputs_;
+    std::vector<DeviceSetup> inputs_;
     std::vector<Sent> sent_;
     std::map<int, int> openCounts_;
     int outputsOpen_ = 0;
