@@ -1,6 +1,5 @@
 // The About dialog: registry value reading and the start of the system-information tool.
 #include <QtTest>
-#include <QtWidgets>
 #include <map>
 #include <stdexcept>
 
@@ -11,9 +10,6 @@
 using namespace vantor;
 
 namespace {
-
-const std::string SysInfoPath = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO|PATH";
-const std::string ToolsFolder = "SOFTWARE\\Microsoft\\Shared Tools Location|MSINFO";
 
 struct FakeRegistry final : Registry
 {
@@ -96,9 +92,11 @@ private slots:
         const QString tool = QDir::toNativeSeparators(folder.filePath(QStringLiteral("MSINFO32.EXE")));
         if (setup.contains("tool")) QVERIFY(QFile(tool).open(QIODevice::WriteOnly));
         auto registry = std::make_shared<FakeRegistry>();
-        if (setup.contains("path")) registry->Set(SysInfoPath, RegSz, "C:\\t.exe");
+        if (setup.contains("path"))
+            registry->Set("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO|PATH", RegSz, "C:\\t.exe");
         if (setup.contains("folder"))
-            registry->Set(ToolsFolder, RegSz, QDir::toNativeSeparators(folder.path()).toLocal8Bit() + '\0');
+            registry->Set("SOFTWARE\\Microsoft\\Shared Tools Location|MSINFO", RegSz,
+                          QDir::toNativeSeparators(folder.path()).toLocal8Bit() + '\0');
         auto launcher = std::make_shared<FakeLauncher>();
         launcher->starts = setup.contains("starts");
         QStringList messages;

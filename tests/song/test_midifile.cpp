@@ -12,12 +12,9 @@ using namespace vantor::test;
 
 namespace {
 
-QByteArray Bytes(std::initializer_list<int> values)
+QByteArray Hex(const char* bytes)
 {
-    QByteArray out;
-    for (const int v : values)
-        out += static_cast<char>(v);
-    return out;
+    return QByteArray::fromHex(bytes);
 }
 
 QByteArray Chunk(const char* id, const QByteArray& body, qint64 declared = -1)
@@ -40,8 +37,8 @@ QByteArray Smf(const QList<QByteArray>& bodies, int division = 96)
     return out;
 }
 
-const QByteArray kEnd = Bytes({0x00, 0xFF, 0x2F, 0x00});
-const QByteArray kTrack = Chunk("MTrk", Bytes({0x00, 0x90, 60, 100}) + kEnd);  // at byte 14 after a Header
+const QByteArray kEnd = Hex("00 FF 2F 00");
+const QByteArray kTrack = Chunk("MTrk", Hex("00 90 3C 64") + kEnd);  // at byte 14 after a Header
 const QString kRows = "96 500000 / 0 144 60 100|0 255 47 0";
 
 // Division and tempo, then every event as "delta status data1 data2[ text or sysex bytes]",
@@ -96,8 +93,8 @@ private slots:
             QTest::newRow(name) << file << outcome;
         };
         row("running status across meta and sysex, velocity 0 kept, channel pressure",
-            Smf({Bytes({0,    0x93, 60,   1, 4,    0xFF, 3,  1, 'x', 2,    61, 0,  1, 0xF0, 2, 0x7E,
-                        0xF7, 2,    0xF7, 1, 0x45, 3,    62, 3, 7,   0x83, 62, 64, 1, 0xD3, 5}) +
+            Smf({Hex("00 93 3C 01 04 FF 03 01 78 02 3D 00 01 F0 02 7E F7 02 F7 01 45 03 3E "
+                     "03 07 83 3E 40 01 D3 05") +
                  kEnd}),
             "96 500000 / 0 147 60 1|4 255 3 0 x|2 147 61 0|1 240 0 0 7ef7|2 247 0 0 45|3 147 62 3|"
             "7 131 62 64|1 211 5 0|0 255 47 0");
@@ -113,11 +110,9 @@ private slots:
             "384 300000 / 0 255 47 0 / 0 255 81 0|9 255 81 0|0 255 47 0 / 0 255 81 0|0 255 47 0");
         row("SMPTE 25 frames x 40 ticks: tempo ignored", Smf({tempos}, 0xE728),
             "1000 1000000 / 0 255 81 0|9 255 81 0|0 255 47 0");
-        const QByteArray list = "LIST" + Bytes({3, 0, 0, 0}) + QByteArray("abc", 4);  // odd length, padded
-        const auto riff = [](const QByteArray& body) {
-            return "RIFF" + Bytes({int(body.size()), 0, 0, 0}) + body;
-        };
-        row("RMID", riff("RMID" + list + "data" + Bytes({30, 0, 0, 0}) + Header(1) + kTrack), kRows);
+        const QByteArray list = "LIST" + Hex("03 00 00 00") + QByteArray("abc", 4);  // odd length, padded
+        const QByteArray rmid = "RMID" + list + "data" + Hex("1E 00 00 00") + Header(1) + kTrack;
+        row("RMID", "RIFF" + QByteArray(1, char(rmid.size())) + QByteArray(3, '\0') + rmid, kRows);
         row("no MThd", Chunk("MTrk", kEnd), "Not a Standard MIDI File (no MThd header) at byte 0");
         row("longer header, unknown chunk and garbage after the last track skipped",
             Header(1, 96, 10) + Chunk("XFIH", "abcde") + kTrack + "\x01\xFF garbage", kRows);
@@ -127,17 +122,16 @@ private slots:
             kRows);
         row("no End of Track, chunk ends at its length", Header(2) + Chunk("MTrk", kTrack.mid(8, 4)) + kTrack,
             "96 500000 / 0 144 60 100 / " + kRows.mid(12));
-        row("huge meta length",
-            Header(1) + Chunk("MTrk", Bytes({0, 0xFF, 1, 0x8F, 0xFF, 0xFF, 0x7F}), 0x7FFFFFFF),
+        row("huge meta length", Header(1) + Chunk("MTrk", Hex("00 FF 01 8F FF FF 7F"), 0x7FFFFFFF),
             "MIDI file truncated in track 1 at byte 29");
-        row("5-byte delta", Smf({Bytes({0x81, 0x80, 0x80, 0x80, 0, 0x90, 60, 1})}),
+        row("5-byte delta", Smf({Hex("81 80 80 80 00 90 3C 01")}),
             "Variable-length number longer than 4 bytes in track 1 at byte 22");
         row("running status carried from a previous track",
-            Header(2) + kTrack + Chunk("MTrk", Bytes({0, 62, 100}) + kEnd),
+            Header(2) + kTrack + Chunk("MTrk", Hex("00 3E 64") + kEnd),
             "Data byte without a status byte in track 2 at byte 39");
-        row("status byte for a second data byte", Smf({Bytes({0, 0x90, 60, 0x90})}),
+        row("status byte for a second data byte", Smf({Hex("00 90 3C 90")}),
             "Status byte 0x90 where a data byte belongs in track 1 at byte 25");
-        row("status 0xF4", Smf({Bytes({0, 0xF4})}),
+        row("status 0xF4", Smf({Hex("00 F4")}),
             "Status byte 0xF4 has no place in a MIDI file in track 1 at byte 23");
     }
     void load()
@@ -155,8 +149,8 @@ private slots:
     {
         Midifile song;
         song.SetFilter(0xF0, true);  // also for files loaded later
-        song.LoadFromMemory(SmfWriter::Span(
-            Smf({Bytes({2, 0xC0, 5, 10, 0x90, 60, 1, 4, 0xF0, 2, 1, 0xF7, 3, 0xC1, 7, 2, 0xC0, 6}) + kEnd})));
+        song.LoadFromMemory(
+            SmfWriter::Span(Smf({Hex("02 C0 05 0A 90 3C 01 04 F0 02 01 F7 03 C1 07 02 C0 06") + kEnd})));
         const QString all = "96 500000 / 2 192 5 0|10 144 60 1|7 193 7 0|2 192 6 0|0 255 47 0";
         QCOMPARE(AllRows(song), all);
         song.SetCurrentEvent(5);
@@ -172,7 +166,8 @@ private slots:
         Midifile song;
         QCOMPARE(QList({song.TrackCount(), song.EventCount(), song.CurrentEvent()}), QList({0, 0, 1}));
         song.LoadFromMemory(SmfWriter::Span(Smf({kTrack.mid(8), QByteArray()})));
-        song.SetCurrentEvent(2);
+        song.SetCurrentEvent(QStringLiteral("1.5"));  // halves round up, as typed in the box
+        QCOMPARE(song.CurrentEvent(), 2);
         for (const int bad : {0, 3})
             QVERIFY_THROWS_EXCEPTION(ComponentError, song.SetCurrentEvent(bad));
         QVERIFY_THROWS_EXCEPTION(ComponentError, song.SetCurrentTrack(3));
@@ -183,9 +178,10 @@ private slots:
 
     void truncatedAtEveryOffset()
     {
-        const QByteArray file = Smf({SmfTrack().Name(0, "Strings").SysEx(0, 0xF0, Bytes({0x41, 0xF7})).Body(),
+        const QByteArray file = Smf({SmfTrack().Name(0, "Strings").SysEx(0, 0xF0, Hex("41 F7")).Body(),
                                      SmfTrack().NoteOn(0x3FFF, 0, 60, 90).Raw(0x200000, {60, 0}).Body()});
         const qsizetype second = file.indexOf("MTrk", 22);
+        const QString truncated = "MIDI file truncated in track %1 at byte %2";
         Midifile song;
         for (qsizetype cut = 0; cut < file.size(); ++cut) {
             const QString error = LoadError(song, file.left(cut));
@@ -195,9 +191,7 @@ private slots:
                 QCOMPARE(error,
                          QString("MIDI file truncated: track %1 of 2 is missing").arg(cut < 22 ? 1 : 2));
             else
-                QCOMPARE(
-                    error,
-                    QString("MIDI file truncated in track %1 at byte %2").arg(cut < second ? 1 : 2).arg(cut));
+                QCOMPARE(error, truncated.arg(cut < second ? 1 : 2).arg(cut));
         }
     }
 
