@@ -76,55 +76,50 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<PlaybackRequest>("request");
         QTest::addColumn<QString>("plan");
+        const auto row = [](const char* name, const QByteArray& file, PlaybackRequest request, QString plan) {
+            QTest::newRow(name) << file << request << plan;
+        };
         const QString plain = "0 1 90 60, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, 2000 5 ff 47";
         // 500/96 ms a tick in single precision is 5.2083335: 192 ticks are 1000.00003 ms, floored.
-        QTest::newRow("one tempo") << Piece() << PlaybackRequest{} << plain;
-        QTest::newRow("a repeated tempo changes nothing") << Piece(500'000) << PlaybackRequest{} << plain;
-        QTest::newRow("faster inside a long note")
-            << Piece(250'000) << PlaybackRequest{}
-            << "0 1 90 60, 750 2 80 60, 1000 3 90 62, 1250 4 80 62, 1250 5 ff 47";
-        QTest::newRow("three tempos, each over its own stretch")
-            << Piece(250'000, {}, 96, false, 1'000'000) << PlaybackRequest{}
-            << "0 1 90 60, 750 2 80 60, 1375 3 90 62, 2375 4 80 62, 2375 5 ff 47";
-        QTest::newRow("a second tempo at tick 0 wins")
-            << Piece(0, {}, 96, false, 250'000) << PlaybackRequest{}
-            << "0 1 90 60, 500 2 80 60, 750 3 90 62, 1000 4 80 62, 1000 5 ff 47";
-        QTest::newRow("from the middle: the start event's delta counts; a mark there loops nothing")
-            << Piece(250'000) << PlaybackRequest{.start = 3, .loopFrom = 3}
-            << "250 3 90 62, 500 4 80 62, 500 5 ff 47";
-        QTest::newRow("SMPTE: 1 ms a tick, no tempo")
-            << Piece(250'000, {}, 0xE728) << PlaybackRequest{}
-            << "0 1 90 60, 192 2 80 60, 288 3 90 62, 384 4 80 62, 384 5 ff 47";
-        QTest::newRow("speed 75 %: due times floored")
-            << Piece() << PlaybackRequest{.speedPercent = 75}
-            << "0 1 90 60, 1333 2 80 60, 2000 3 90 62, 2666 4 80 62, 2666 5 ff 47";
-        QTest::newRow("accompaniment: channel messages only, the selected track first at a tie")
-            << Piece() << PlaybackRequest{.start = 2, .accompaniment = true}
-            << "250 0 93 40, 250 0 d3 64, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, "
-               "2000 5 ff 47, 2000 0 93 41";
-        QTest::newRow("accompaniment: a first track with notes sounds too")
-            << Piece(0, {}, 96, true) << PlaybackRequest{.start = 4, .accompaniment = true}
-            << "62 0 95 30, 500 4 80 62, 500 5 ff 47, 500 0 93 41";
-        QTest::newRow("metronome in 3/4, beats counted from the start of the track")
-            << Piece(0, Signature(3, 2)) << PlaybackRequest{.start = 3, .metronome = true}
-            << "0 0 99 77, 250 0 89 77, 500 3 90 62, 500 0 99 76, 750 0 89 76, 1000 4 80 62, 1000 5 ff 47";
-        QTest::newRow("count-in: one bar of 3/4 before the first note, at half speed")
-            << Piece(0, Signature(3, 2)) << PlaybackRequest{.start = 4, .speedPercent = 50, .countIn = true}
-            << "0 0 99 76, 500 0 89 76, 1000 0 99 77, 1500 0 89 77, 2000 0 99 77, 2500 0 89 77, "
-               "4000 4 80 62, 4000 5 ff 47";
-        QTest::newRow("loop: the passage before the position, its hanging note ended at the round's end")
-            << Piece() << PlaybackRequest{.start = 4, .loopFrom = 2, .accompaniment = true}
-            << "250 0 93 40, 250 0 d3 64, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 1500 3 80 62, loop 0 "
-               "every 1500, message 0 in round 1 at 1750";
-        QTest::newRow("loop at half speed: its period too; a click ends by the round's end")
-            << Piece(0, Signature(6, 3))
-            << PlaybackRequest{.start = 3, .loopFrom = 1, .speedPercent = 50, .metronome = true}
-            << "0 1 90 60, 0 0 99 76, 750 0 89 76, 1500 0 99 77, 2000 2 80 60, 2000 0 89 77, loop 0 every "
-               "2000, message 0 in round 1 at 2000";
-        QTest::newRow("loop from the first event: the count-in once, a round under 100 ms stretched to 100")
-            << Piece(0, Signature(6, 3)) << PlaybackRequest{.start = 2, .loopFrom = 1, .countIn = true}
-            << "0 0 99 76, 375 0 89 76, 750 0 99 77, 1125 0 89 77, 1500 1 90 60, 1500 1 80 60, loop 4 every "
-               "100, message 0 in round 1 at 0";
+        row("one tempo", Piece(), {}, plain);
+        row("a repeated tempo changes nothing", Piece(500'000), {}, plain);
+        row("faster inside a long note", Piece(250'000), {},
+            "0 1 90 60, 750 2 80 60, 1000 3 90 62, 1250 4 80 62, 1250 5 ff 47");
+        row("three tempos, each over its own stretch", Piece(250'000, {}, 96, false, 1'000'000), {},
+            "0 1 90 60, 750 2 80 60, 1375 3 90 62, 2375 4 80 62, 2375 5 ff 47");
+        row("a second tempo at tick 0 wins", Piece(0, {}, 96, false, 250'000), {},
+            "0 1 90 60, 500 2 80 60, 750 3 90 62, 1000 4 80 62, 1000 5 ff 47");
+        row("from the middle: the start event's delta counts; a mark there loops nothing", Piece(250'000),
+            {.start = 3, .loopFrom = 3}, "250 3 90 62, 500 4 80 62, 500 5 ff 47");
+        row("SMPTE: 1 ms a tick, no tempo", Piece(250'000, {}, 0xE728), {},
+            "0 1 90 60, 192 2 80 60, 288 3 90 62, 384 4 80 62, 384 5 ff 47");
+        row("speed 75 %: due times floored", Piece(), {.speedPercent = 75},
+            "0 1 90 60, 1333 2 80 60, 2000 3 90 62, 2666 4 80 62, 2666 5 ff 47");
+        row("accompaniment: channel messages only, the selected track first at a tie", Piece(),
+            {.start = 2, .accompaniment = true},
+            "250 0 93 40, 250 0 d3 64, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, "
+            "2000 5 ff 47, 2000 0 93 41");
+        row("accompaniment: a first track with notes sounds too", Piece(0, {}, 96, true),
+            {.start = 4, .accompaniment = true}, "62 0 95 30, 500 4 80 62, 500 5 ff 47, 500 0 93 41");
+        row("metronome in 3/4, beats counted from the start of the track", Piece(0, Signature(3, 2)),
+            {.start = 3, .metronome = true},
+            "0 0 99 77, 250 0 89 77, 500 3 90 62, 500 0 99 76, 750 0 89 76, 1000 4 80 62, 1000 5 ff 47");
+        row("count-in: one bar of 3/4 before the first note, at half speed", Piece(0, Signature(3, 2)),
+            {.start = 4, .speedPercent = 50, .countIn = true},
+            "0 0 99 76, 500 0 89 76, 1000 0 99 77, 1500 0 89 77, 2000 0 99 77, 2500 0 89 77, "
+            "4000 4 80 62, 4000 5 ff 47");
+        row("loop: the passage before the position, its hanging note ended at the round's end", Piece(),
+            {.start = 4, .loopFrom = 2, .accompaniment = true},
+            "250 0 93 40, 250 0 d3 64, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 1500 3 80 62, loop 0 "
+            "every 1500, message 0 in round 1 at 1750");
+        row("loop at half speed: its period too; a click ends by the round's end", Piece(0, Signature(6, 3)),
+            {.start = 3, .loopFrom = 1, .speedPercent = 50, .metronome = true},
+            "0 1 90 60, 0 0 99 76, 750 0 89 76, 1500 0 99 77, 2000 2 80 60, 2000 0 89 77, loop 0 every "
+            "2000, message 0 in round 1 at 2000");
+        row("loop from the first event: the count-in once, a round under 100 ms stretched to 100",
+            Piece(0, Signature(6, 3)), {.start = 2, .loopFrom = 1, .countIn = true},
+            "0 0 99 76, 375 0 89 76, 750 0 99 77, 1125 0 89 77, 1500 1 90 60, 1500 1 80 60, loop 4 every "
+            "100, message 0 in round 1 at 0");
     }
     void due_times()
     {
