@@ -122,7 +122,8 @@ private slots:
             kRows);
         row("no End of Track, chunk ends at its length", Header(2) + Chunk("MTrk", kTrack.mid(8, 4)) + kTrack,
             "96 500000 / 0 144 60 100 / " + kRows.mid(12));
-        row("huge meta length", Header(1) + Chunk("MTrk", Hex("00 FF 01 8F FF FF 7F"), 0x7FFFFFFF),
+        row("meta length a variable-length number, running past the end",
+            Header(1) + Chunk("MTrk", Hex("00 FF 01 8F FF FF 7F"), 0x7FFFFFFF),
             "MIDI file truncated in track 1 at byte 29");
         row("5-byte delta", Smf({Hex("81 80 80 80 00 90 3C 01")}),
             "Variable-length number longer than 4 bytes in track 1 at byte 22");

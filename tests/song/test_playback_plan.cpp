@@ -95,14 +95,14 @@ private slots:
             "0 1 90 60, 192 2 80 60, 288 3 90 62, 384 4 80 62, 384 5 ff 47");
         row("speed 75 %: due times floored", Piece(), {.speedPercent = 75},
             "0 1 90 60, 1333 2 80 60, 2000 3 90 62, 2666 4 80 62, 2666 5 ff 47");
-        row("accompaniment: channel messages only, the selected track first at a tie", Piece(),
-            {.start = 2, .accompaniment = true},
+        row("accompaniment: channel messages past a 200-byte text; the selected track first at a tie",
+            Piece(), {.start = 2, .accompaniment = true},
             "250 0 93 40, 250 0 d3 64, 500 0 83 40, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, "
             "2000 5 ff 47, 2000 0 93 41");
         row("accompaniment: a first track with notes sounds too", Piece(0, {}, 96, true),
             {.start = 4, .accompaniment = true}, "62 0 95 30, 500 4 80 62, 500 5 ff 47, 500 0 93 41");
-        row("metronome in 3/4, beats counted from the start of the track", Piece(0, Signature(3, 2)),
-            {.start = 3, .metronome = true},
+        row("metronome in 3/4 from the track's start: 76 on a bar, 77 on a beat, off half a beat later",
+            Piece(0, Signature(3, 2)), {.start = 3, .metronome = true},
             "0 0 99 77, 250 0 89 77, 500 3 90 62, 500 0 99 76, 750 0 89 76, 1000 4 80 62, 1000 5 ff 47");
         row("count-in: one bar of 3/4 before the first note, at half speed", Piece(0, Signature(3, 2)),
             {.start = 4, .speedPercent = 50, .countIn = true},
