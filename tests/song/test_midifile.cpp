@@ -179,7 +179,7 @@ private slots:
 
     void truncatedAtEveryOffset()
     {
-        const QByteArray file = Smf({SmfTrack().Name(0, "Strings").SysEx(0, 0xF0, Hex("41 F7")).Body(),
+        const QByteArray file = Smf({SmfTrack().Name(0, "Strings").Raw(0, {0xF0, 2, 0x41, 0xF7}).Body(),
                                      SmfTrack().NoteOn(0x3FFF, 0, 60, 90).Raw(0x200000, {60, 0}).Body()});
         const qsizetype second = file.indexOf("MTrk", 22);
         const QString truncated = "MIDI file truncated in track %1 at byte %2";

@@ -16,7 +16,6 @@ namespace {
 // z<note> (note-on, velocity 0), off<note>, cc; "@<channel>" picks the channel.
 struct Song
 {
-    QByteArray bytes;
     Midifile reader;
     std::vector<std::int16_t> map;
 
@@ -33,9 +32,7 @@ struct Song
             if (what.startsWith("off")) track.NoteOff(10, ch, note);
             if (what == "cc") track.Control(0, ch, 64, 127);
         }
-        bytes = w.Bytes();
-        reader.LoadFromMemory(SmfWriter::Span(bytes));
-        reader.SetCurrentTrack(1);
+        reader.LoadFromMemory(SmfWriter::Span(w.Bytes()));  // the reader keeps a copy
         map = BuildStepMap(reader);
     }
 };
