@@ -32,12 +32,6 @@ SmfTrack& SmfTrack::Tempo(Ticks dt, int microsecondsPerQuarter)
     return Meta(dt, 0x51, SmfWriter::Be32(Ticks(microsecondsPerQuarter)).mid(1));
 }
 
-SmfTrack& SmfTrack::SysEx(Ticks dt, int status, const QByteArray& data)
-{
-    body_ += SmfWriter::Vlq(dt) + static_cast<char>(status) + SmfWriter::Vlq(Ticks(data.size())) + data;
-    return *this;
-}
-
 QByteArray SmfWriter::Bytes() const
 {
     QByteArray out = "MThd" + Be32(6) + Be16(format_) + Be16(int(tracks_.size())) + Be16(division_);

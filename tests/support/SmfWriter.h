@@ -25,7 +25,6 @@ public:
     SmfTrack& Meta(Ticks dt, int type, const QByteArray& data);
     SmfTrack& Name(Ticks dt, const QByteArray& name) { return Meta(dt, 0x03, name); }
     SmfTrack& Tempo(Ticks dt, int microsecondsPerQuarter);
-    SmfTrack& SysEx(Ticks dt, int status, const QByteArray& data);  // F0 or F7, length added
     SmfTrack& WithoutEndOfTrack()
     {
         omitEnd_ = true;
