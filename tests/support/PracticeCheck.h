@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSlider>
 #include <QTest>
+#include <functional>
 
 #include "app/Form1.h"
 #include "keyboard/PianoKeyboard.h"
@@ -77,18 +78,6 @@ inline QByteArray TwoChords()
     return w.Bytes();
 }
 
-// C3 held from event 1 to the end; between, note pairs on 60..71, the note-on at an
-// even event and its note-off at the next odd one (2 * pairs + 3 events).
-inline QByteArray HeldBass(int pairs)
-{
-    SmfWriter w(0, 96);
-    SmfTrack& t = w.AddTrack().NoteOn(0, 0, 48, 78);
-    for (int i = 0; i < pairs; ++i)
-        t.NoteOn(0, 0, 60 + i % 12, 90 + i % 12).NoteOff(24, 0, 60 + i % 12);
-    t.NoteOff(0, 0, 48);
-    return w.Bytes();
-}
-
 // "8 ~9 #7.6 @57 F l62 p50 t64 w61": the reader's position; the slider and the number
 // box where they differ from it; the mark box unless "1"; F while Step Forward has the
 // focus; then every key not at rest: lit, pressed, target, wrong (? any other colour).
@@ -111,13 +100,22 @@ inline QString State(const Form1& f)
     return s;
 }
 
+// Runs fn in the n-th yield from now: each posted event posts the next.
+inline void InYield(int n, const std::function<void()>& fn)
+{
+    QMetaObject::invokeMethod(
+        qApp, [=] { n > 1 ? InYield(n - 1, fn) : fn(); }, Qt::QueuedConnection);
+}
+
 // c / n: Chord Mode on / off; f / b: Step Forward / Backward; s: the space bar on Step
 // Forward; q: a Step Forward click queued, to run inside the next yield; h / e: Goto
 // Begin / End; m / g: Set Mark / Goto Mark; v / ^: the slider pressed / released;
 // d: the next track chosen from the list; p: playing (Stop enabled); t: the focus in
-// the mark box; !: every step fails its bounds check, and logs it.
+// the mark box; !: every step fails its bounds check, and logs it; y: Set Mark clicked
+// in the third yield from now, and again in the yield after that.
 inline void Act(Form1& f, QChar c)
 {
+    const auto mark = [&f] { f.TagMark->click(); };
     if (c == 'c' || c == 'n') f.ChordMode->setChecked(c == 'c');
     if (c == 'f') f.TagForward->click();
     if (c == 'b') f.TagBack->click();
@@ -125,12 +123,17 @@ inline void Act(Form1& f, QChar c)
     if (c == 'q') QMetaObject::invokeMethod(f.TagForward, "click", Qt::QueuedConnection);
     if (c == 'h') f.TagStart->click();
     if (c == 'e') f.TagEnd->click();
-    if (c == 'm') f.TagMark->click();
+    if (c == 'm') mark();
     if (c == 'g') f.TagGoto->click();
     if (c == 'v' || c == '^') f.TagSlider->setSliderDown(c == 'v');
     if (c == 'd') QTest::keyClick(f.TrackList, Qt::Key_Down);
     if (c == 'p') f.CmdStop->setEnabled(true);
     if (c == 't') f.TagMarker->setFocus();
+    if (c == 'y')
+        InYield(3, [mark] {
+            InYield(1, mark);
+            mark();
+        });
     if (c == '!') f.StepMap.clear();
     if (c == '!') QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^TagForward_Click: "));
 }
@@ -192,7 +195,8 @@ inline void Do(FormHarness& h, const QString& script)
 }
 
 // A practice table: the song (none if empty); a script whose part before the '|' only
-// prepares; what the rest sends ("reset" for each Midi Reset); the State after it.
+// prepares; what each word of the rest sends, separated by commas ("reset" for each
+// Midi Reset, - for nothing); the State after it.
 inline void PracticeColumns()
 {
     QTest::addColumn<QByteArray>("song");
@@ -220,8 +224,13 @@ inline void RunPracticeRow()
     Do(h, script.section('|', 0, 0));
     h.form().TagBack->setFocus();  // so a return of the focus shows
     TakeSent(h);
-    Do(h, script.section('|', 1));
-    QTEST(TakeSent(h).join(' ').replace(reset, "reset"), "sent");
+    QStringList sent;
+    for (const QString& word : script.section('|', 1).split(' ', Qt::SkipEmptyParts)) {
+        Do(h, word);
+        const QString part = TakeSent(h).join(' ').replace(reset, "reset");
+        sent << (part.isEmpty() ? "-" : part);
+    }
+    QTEST(sent.join(", "), "sent");
     QTEST(State(h.form()), "state");
     QVERIFY(h.form().Keyboard->IndicatorsVisible());
 }
