@@ -89,13 +89,10 @@ inline QString State(const Form1& f)
     if (f.TagNumber->text() != QString::number(at)) s += " #" + f.TagNumber->text();
     if (f.TagMarker->text() != "1") s += " @" + f.TagMarker->text();
     if (ForwardHasFocus(f)) s += " F";
-    const QList<std::pair<QRgb, char>> shown{
-        {LitColour, 'l'}, {PressedColour, 'p'}, {TargetColour, 't'}, {WrongColour, 'w'}};
     for (int note = 21; note <= 108; ++note) {
         const QRgb colour = f.Keyboard->ShownColour(note);
-        if (colour == PianoKeyboard::RestingColour(note)) continue;
-        const auto it = std::find_if(shown.begin(), shown.end(), [&](auto& c) { return c.first == colour; });
-        s += ' ' + QChar(it == shown.end() ? '?' : it->second) + QString::number(note);
+        const auto kind = QList{LitColour, PressedColour, TargetColour, WrongColour, colour}.indexOf(colour);
+        if (colour != PianoKeyboard::RestingColour(note)) s += QString(" %1%2").arg("lptw?"[kind]).arg(note);
     }
     return s;
 }
@@ -165,7 +162,9 @@ inline void Do(FormHarness& h, const QString& script)
     for (const QString& word : script.split(' ', Qt::SkipEmptyParts)) {
         const QChar c = word[0];
         const QString rest = word.mid(1);
-        const QStringList bytes = word.split('.');
+        // The player's keys are notes on channel 16.
+        const QString message = QString("%1.%2.%3").arg(c == '+' ? "9f" : "8f", rest, c == '+' ? "80" : "0");
+        const QStringList bytes = QStringLiteral("+-").contains(c) ? message.split('.') : word.split('.');
         const auto byte = [&](int i) { return std::uint8_t(bytes[i].toInt(nullptr, i == 0 ? 16 : 10)); };
         if (items.contains(word)) {
             items[word]->trigger();
@@ -173,9 +172,6 @@ inline void Do(FormHarness& h, const QString& script)
             (word == "stop" ? f.CmdStop : f.ResetMidi)->click();
         } else if (bytes.size() == 3) {
             Inject(h, {byte(0), byte(1), byte(2)});
-        } else if (c == '+' || c == '-') {
-            Inject(h, {std::uint8_t(c == '+' ? 0x9F : 0x8F), std::uint8_t(rest.toInt()),
-                       std::uint8_t(c == '+' ? 80 : 0)});
         } else if (c == 'k' || c == 'K' || c == 'r') {
             Key(c == 'K' ? QEvent::KeyRelease : QEvent::KeyPress, rest, c == 'r');
         } else if (c == 'a') {

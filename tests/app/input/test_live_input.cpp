@@ -36,10 +36,11 @@ private slots:
         Row("computer keys: held chord steps", t, "c wait keys|kT kQ kE", "90.67.100, 90.60.100, 90.64.100",
             "4 l60 t62 l64 t65 l67");
         Row("computer keys: repeat sends nothing", t, "keys|kZ rZ rZ KZ", "90.48.100, -, -, off48", "1");
-        Row("computer keys: pressed again while held", t, "keys|kZ kZ KZ", "90.48.100, -, off48", "1");
+        Row("computer keys: pressed again while held", t, "keys|kZ kZ KZ kZ",
+            "90.48.100, -, off48, 90.48.100", "1 p48");
         Row("computer keys: repeat as X sends it", t, "keys|kZ aZ aZ KZ", "90.48.100, -, -, off48", "1");
-        Row("computer keys: octave up", t, "keys|k= kQ K= KQ", "-, 90.72.100, -, off72", "1");
-        Row("computer keys: unticked", t, "wait|kE", "-", "1 t64");
+        Row("computer keys: octave up", t, "keys|k= r= kQ K= KQ", "-, -, 90.72.100, -, off72", "1");
+        Row("computer keys: unticking ends held notes", t, "keys|kZ keys kE", "90.48.100, off48, -", "1 F");
         Row("computer keys: not in a text box", t, "keys|t k2", "-, -", "1 @11");
     }
     void live() { RunPracticeRow(); }

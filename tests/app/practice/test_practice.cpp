@@ -24,7 +24,7 @@ class TestPractice : public QObject
 {
     Q_OBJECT
 private slots:
-    void steps_data()
+    void practice_data()
     {
         PracticeColumns();
         const QByteArray t = TwoChords();
@@ -62,26 +62,20 @@ private slots:
             "10 l21 l108");
         Row("redraw", other.Bytes(), "ffff|b", "reset 91.21.52", "9 l50");
         Row("at 40003", HeldBass(20'000), "e|b", "reset off48 off67 on67", "40000 l48");
-    }
-    void steps() { RunPracticeRow(); }
-
-    void positions_data()
-    {
-        PracticeColumns();
-        const QByteArray t = HeldBass(10);  // 23 events; "#4 f" leaves it at 6 with 62 lit
-        Row("typed", t, "#4 f|#12", "reset", "12");
-        Row("zero", t, "#4 f|#0", "reset", "1");
-        Row("letters", t, "#4 f|#abc", "reset", "1");
-        Row("above the end", t, "#4 f|#500", "reset", "23");
-        Row("fraction", t, "#4 f|#7.6", "reset", "8 #7.6");
-        Row("fraction below 1", t, "#4 f|#0.7", "reset", "1");
-        Row("the number shown", t, "#4 f|#06", "-", "6 #06 l62");
-        Row("digit by digit", t, "#4 f|#1 #12", "reset, reset", "12");
-        Row("slider held, then let go", t, "#4 f|v ~9 ^", "-, -, reset", "9");
-        Row("goto begin", t, "#4 f|h", "reset", "1 F");
-        Row("playing", t, "#4 fp|#8 v ~12 ^", "-, -, -, -", "6 ~12 #8 l62");
-        Row("playing, goto end", t, "#4 fp|e", "reset", "23 F");
-        Row("step inside the yield", t, "#4 f|q #9", "-, off62 on63", "8 l63");
+        const QByteArray h = HeldBass(10);  // 23 events; "#4 f" leaves it at 6 with 62 lit
+        Row("typed", h, "#4 f|#12", "reset", "12");
+        Row("zero", h, "#4 f|#0", "reset", "1");
+        Row("letters", h, "#4 f|#abc", "reset", "1");
+        Row("above the end", h, "#4 f|#500", "reset", "23");
+        Row("fraction", h, "#4 f|#7.6", "reset", "8 #7.6");
+        Row("fraction below 1", h, "#4 f|#0.7", "reset", "1");
+        Row("the number shown", h, "#4 f|#06", "-", "6 #06 l62");
+        Row("digit by digit", h, "#4 f|#1 #12", "reset, reset", "12");
+        Row("slider held, then let go", h, "#4 f|v ~9 ^", "-, -, reset", "9");
+        Row("goto begin", h, "#4 f|h", "reset", "1 F");
+        Row("playing", h, "#4 fp|#8 v ~12 ^", "-, -, -, -", "6 ~12 #8 l62");
+        Row("playing, goto end", h, "#4 fp|e", "reset", "23 F");
+        Row("step inside the yield", h, "#4 f|q #9", "-, off62 on63", "8 l63");
         SmfWriter empty(1, 96);
         empty.AddTrack().Tempo(0, 500000);
         empty.AddTrack().WithoutEndOfTrack();
@@ -95,7 +89,7 @@ private slots:
         Row("mark: zero", b, "#8 @5|@0", "-", "8");
         Row("mark: letters", b, "#8 @5|@x1", "-", "8");
         Row("mark: above the end", b, "#8 @5|@99", "-", "8 @63");
-        Row("mark: chord, on a release", TwoChords(), "cfm ff|g f", "reset, off60 off64 off67 on62 on65",
+        Row("mark: chord, on a release", t, "cfm ff|g f", "reset, off60 off64 off67 on62 on65",
             "9 @4 F l62 l65");
         SmfWriter tracks(1, 96);
         tracks.AddTrack().Tempo(0, 500000);
@@ -103,13 +97,6 @@ private slots:
         tracks.AddTrack().NoteOn(0, 0, 64, 94).NoteOff(10, 0, 64);
         Row("mark: another track", tracks.Bytes(), "@2|d", "-", "1 F");
         Row("mark: no file", QByteArray(), "|@7 g", "-, -", "1 F");
-    }
-    void positions() { RunPracticeRow(); }
-
-    void waits_data()
-    {
-        PracticeColumns();
-        const QByteArray t = TwoChords();
         SmfWriter top(0, 96);  // a chord of C4, B7 and C8
         top.AddTrack().NoteOn(0, 0, 60, 90).NoteOn(0, 0, 107, 90).NoteOn(0, 0, 108, 90);
         Row("ticked: the next note", t, "wait|", "", "1 t64");
@@ -135,7 +122,7 @@ private slots:
         Row("unticked: no colours", t, "c wait|+61 wait", "+61, -", "1 F p61");
         Row("unticked: the player only echoes", t, "|+64", "+64", "1 p64");
     }
-    void waits() { RunPracticeRow(); }
+    void practice() { RunPracticeRow(); }
 };
 
 QTEST_MAIN(TestPractice)
