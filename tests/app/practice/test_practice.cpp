@@ -63,7 +63,6 @@ private slots:
         Row("redraw", other.Bytes(), "ffff|b", "reset 91.21.52", "9 l50");
         Row("at 40003", HeldBass(20'000), "e|b", "reset off48 off67 on67", "40000 l48");
         const QByteArray h = HeldBass(10);  // 23 events; "#4 f" leaves it at 6 with 62 lit
-        Row("typed", h, "#4 f|#12", "reset", "12");
         Row("zero", h, "#4 f|#0", "reset", "1");
         Row("letters", h, "#4 f|#abc", "reset", "1");
         Row("above the end", h, "#4 f|#500", "reset", "23");
@@ -99,7 +98,6 @@ private slots:
         Row("mark: no file", QByteArray(), "|@7 g", "-, -", "1 F");
         SmfWriter top(0, 96);  // a chord of C4, B7 and C8
         top.AddTrack().NoteOn(0, 0, 60, 90).NoteOn(0, 0, 107, 90).NoteOn(0, 0, 108, 90);
-        Row("ticked: the next note", t, "wait|", "", "1 t64");
         Row("ticked in Chord Mode: the next chord", t, "c wait|", "", "1 t60 t64 t67");
         Row("B7 and C8 step, never waited for", top.Bytes(), "c wait|", "", "1 t60");
         Row("played: one silent step", t, "wait|+64", "+64", "2 l64 t67");
@@ -115,12 +113,10 @@ private slots:
             "+60, +64, on60 on64 on67 +108, +67", "4 l60 t62 l64 t65 w67 p108");
         Row("Step Forward moves the targets", t, "wait|f", "on64", "2 l64 t67");
         Row("end of the track: nothing waits", t, "wait|e +60", "reset, +60", "11 F p60");
-        Row("playing: no targets, no step", t, "wait|p +64", "-, +64", "1 p64");
         Row("stopped: the targets again", t, "wait|p +64 -64 stop", "-, +64, -64, reset", "1 F t64");
         Row("Midi Reset forgets a release never sent", t, "wait|+61 reset", "+61, reset", "1 F p61 t64");
         Row("a step's keys are spent before it yields", t, "wait|y +64", "-, +64", "2 @2 F l64 t67");
         Row("unticked: no colours", t, "c wait|+61 wait", "+61, -", "1 F p61");
-        Row("unticked: the player only echoes", t, "|+64", "+64", "1 p64");
     }
     void practice() { RunPracticeRow(); }
 };
