@@ -108,11 +108,9 @@ inline void InYield(int n, const std::function<void()>& fn)
 // Forward; q: a Step Forward click queued, to run inside the next yield; h / e: Goto
 // Begin / End; m / g: Set Mark / Goto Mark; v / ^: the slider pressed / released;
 // d: the next track chosen from the list; p: playing (Stop enabled); t: the focus in
-// the mark box; !: every step fails its bounds check, and logs it; y: Set Mark clicked
-// in the third yield from now, and again in the yield after that.
+// the mark box; !: every step fails its bounds check, and logs it.
 inline void Act(Form1& f, QChar c)
 {
-    const auto mark = [&f] { f.TagMark->click(); };
     if (c == 'c' || c == 'n') f.ChordMode->setChecked(c == 'c');
     if (c == 'f') f.TagForward->click();
     if (c == 'b') f.TagBack->click();
@@ -120,25 +118,20 @@ inline void Act(Form1& f, QChar c)
     if (c == 'q') QMetaObject::invokeMethod(f.TagForward, "click", Qt::QueuedConnection);
     if (c == 'h') f.TagStart->click();
     if (c == 'e') f.TagEnd->click();
-    if (c == 'm') mark();
+    if (c == 'm') f.TagMark->click();
     if (c == 'g') f.TagGoto->click();
     if (c == 'v' || c == '^') f.TagSlider->setSliderDown(c == 'v');
     if (c == 'd') QTest::keyClick(f.TrackList, Qt::Key_Down);
     if (c == 'p') f.CmdStop->setEnabled(true);
     if (c == 't') f.TagMarker->setFocus();
-    if (c == 'y')
-        InYield(3, [mark] {
-            InYield(1, mark);
-            mark();
-        });
     if (c == '!') f.StepMap.clear();
     if (c == '!') QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^TagForward_Click: "));
 }
 
-inline void Inject(FormHarness& h, const ShortMessage& m)
+inline void Inject(FormHarness& h, const ShortMessage& m, bool wait = true)
 {
     QVERIFY(h.devices().Inject(m));
-    QTRY_COMPARE(h.form().MIDIInput1->PendingCount(), 0);
+    if (wait) QTRY_COMPARE(h.form().MIDIInput1->PendingCount(), 0);
 }
 
 // A computer key as X delivers it, to the widget with the focus.
@@ -153,8 +146,9 @@ inline void Key(QEvent::Type type, const QString& name, bool autoRepeat = false,
 // reset Midi Reset; s.d1.d2 is a message from the player (status in hex), +n / -n its
 // key n down / up; kX / KX the computer key X down / up, rX X repeating as Qt tells it,
 // aX as X sends it (a release and a press at one time); #text / @text put text in the
-// number / mark box, ~n moves the slider to n; other words act letter by letter (Act).
-inline void Do(FormHarness& h, const QString& script)
+// number / mark box, ~n moves the slider to n; n/word runs word in the n-th yield from
+// now, without waiting for its messages; other words act letter by letter (Act).
+inline void Do(FormHarness& h, const QString& script, bool wait = true)
 {
     Form1& f = h.form();
     const QMap<QString, QAction*> items{
@@ -166,12 +160,14 @@ inline void Do(FormHarness& h, const QString& script)
         const QString message = QString("%1.%2.%3").arg(c == '+' ? "9f" : "8f", rest, c == '+' ? "80" : "0");
         const QStringList bytes = QStringLiteral("+-").contains(c) ? message.split('.') : word.split('.');
         const auto byte = [&](int i) { return std::uint8_t(bytes[i].toInt(nullptr, i == 0 ? 16 : 10)); };
-        if (items.contains(word)) {
+        if (word.contains('/')) {
+            InYield(word.section('/', 0, 0).toInt(), [&h, word] { Do(h, word.section('/', 1), false); });
+        } else if (items.contains(word)) {
             items[word]->trigger();
         } else if (word == "stop" || word == "reset") {
             (word == "stop" ? f.CmdStop : f.ResetMidi)->click();
         } else if (bytes.size() == 3) {
-            Inject(h, {byte(0), byte(1), byte(2)});
+            Inject(h, {byte(0), byte(1), byte(2)}, wait);
         } else if (c == 'k' || c == 'K' || c == 'r') {
             Key(c == 'K' ? QEvent::KeyRelease : QEvent::KeyPress, rest, c == 'r');
         } else if (c == 'a') {

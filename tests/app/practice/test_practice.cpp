@@ -115,7 +115,8 @@ private slots:
         Row("end of the track: nothing waits", t, "wait|e +60", "reset, +60", "11 F p60");
         Row("stopped: the targets again", t, "wait|p +64 -64 stop", "-, +64, -64, reset", "1 F t64");
         Row("Midi Reset forgets a release never sent", t, "wait|+61 reset", "+61, reset", "1 F p61 t64");
-        Row("a step's keys are spent before it yields", t, "wait|y +64", "-, +64", "2 @2 F l64 t67");
+        // Set Mark inside the step's yield, and again in the yield after it: the mark follows the step.
+        Row("a step's keys are spent before it yields", t, "wait|4/m 3/m +64", "-, -, +64", "2 @2 F l64 t67");
         Row("unticked: no colours", t, "c wait|+61 wait", "+61, -", "1 F p61");
     }
     void practice() { RunPracticeRow(); }
