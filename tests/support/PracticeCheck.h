@@ -97,11 +97,12 @@ inline QString State(const Form1& f)
     return s;
 }
 
-// Runs fn in the n-th yield from now: each posted event posts the next.
-inline void InYield(int n, const std::function<void()>& fn)
+// Runs fn n posted events deep (each posts the next), so inside a later yield of the
+// window's handlers; nothing runs once the window is gone.
+inline void InYield(Form1& f, int n, const std::function<void()>& fn)
 {
     QMetaObject::invokeMethod(
-        qApp, [=] { n > 1 ? InYield(n - 1, fn) : fn(); }, Qt::QueuedConnection);
+        &f, [=, &f] { n > 1 ? InYield(f, n - 1, fn) : fn(); }, Qt::QueuedConnection);
 }
 
 // c / n: Chord Mode on / off; f / b: Step Forward / Backward; s: the space bar on Step
@@ -146,8 +147,8 @@ inline void Key(QEvent::Type type, const QString& name, bool autoRepeat = false,
 // reset Midi Reset; s.d1.d2 is a message from the player (status in hex), +n / -n its
 // key n down / up; kX / KX the computer key X down / up, rX X repeating as Qt tells it,
 // aX as X sends it (a release and a press at one time); #text / @text put text in the
-// number / mark box, ~n moves the slider to n; n/word runs word in the n-th yield from
-// now, without waiting for its messages; other words act letter by letter (Act).
+// number / mark box, ~n moves the slider to n; n/word runs word n posted events deep
+// (InYield), without waiting for its messages; other words act letter by letter (Act).
 inline void Do(FormHarness& h, const QString& script, bool wait = true)
 {
     Form1& f = h.form();
@@ -161,7 +162,7 @@ inline void Do(FormHarness& h, const QString& script, bool wait = true)
         const QStringList bytes = QStringLiteral("+-").contains(c) ? message.split('.') : word.split('.');
         const auto byte = [&](int i) { return std::uint8_t(bytes[i].toInt(nullptr, i == 0 ? 16 : 10)); };
         if (word.contains('/')) {
-            InYield(word.section('/', 0, 0).toInt(), [&h, word] { Do(h, word.section('/', 1), false); });
+            InYield(f, word.section('/', 0, 0).toInt(), [&h, word] { Do(h, word.section('/', 1), false); });
         } else if (items.contains(word)) {
             items[word]->trigger();
         } else if (word == "stop" || word == "reset") {
