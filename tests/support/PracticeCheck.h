@@ -129,12 +129,6 @@ inline void Act(Form1& f, QChar c)
     if (c == '!') QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^TagForward_Click: "));
 }
 
-inline void Inject(FormHarness& h, const ShortMessage& m, bool wait = true)
-{
-    QVERIFY(h.devices().Inject(m));
-    if (wait) QTRY_COMPARE(h.form().MIDIInput1->PendingCount(), 0);
-}
-
 // A computer key as X delivers it, to the widget with the focus.
 inline void Key(QEvent::Type type, const QString& name, bool autoRepeat = false, quint64 time = 0)
 {
@@ -168,7 +162,8 @@ inline void Do(FormHarness& h, const QString& script, bool wait = true)
         } else if (word == "stop" || word == "reset") {
             (word == "stop" ? f.CmdStop : f.ResetMidi)->click();
         } else if (bytes.size() == 3) {
-            Inject(h, {byte(0), byte(1), byte(2)}, wait);
+            QVERIFY(h.devices().Inject({byte(0), byte(1), byte(2)}));
+            if (wait) QTRY_COMPARE(f.MIDIInput1->PendingCount(), 0);
         } else if (c == 'k' || c == 'K' || c == 'r') {
             Key(c == 'K' ? QEvent::KeyRelease : QEvent::KeyPress, rest, c == 'r');
         } else if (c == 'a') {
@@ -189,7 +184,7 @@ inline void Do(FormHarness& h, const QString& script, bool wait = true)
 
 // A practice table: the song (none if empty); a script whose part before the '|' only
 // prepares; what each word of the rest sends, separated by commas ("reset" for each
-// Midi Reset, - for nothing); the State after it.
+// Midi Reset, = for the player's message echoed unchanged, - for nothing); the State.
 inline void PracticeColumns()
 {
     QTest::addColumn<QByteArray>("song");
@@ -220,8 +215,9 @@ inline void RunPracticeRow()
     QStringList sent;
     for (const QString& word : script.section('|', 1).split(' ', Qt::SkipEmptyParts)) {
         Do(h, word);
-        const QString part = TakeSent(h).join(' ').replace(reset, "reset");
-        sent << (part.isEmpty() ? "-" : part);
+        QStringList part = TakeSent(h).join(' ').replace(reset, "reset").split(' ', Qt::SkipEmptyParts);
+        if (word != "reset") std::replace(part.begin(), part.end(), word, QStringLiteral("="));
+        sent << (part.isEmpty() ? "-" : part.join(' '));
     }
     QTEST(sent.join(", "), "sent");
     QTEST(State(h.form()), "state");

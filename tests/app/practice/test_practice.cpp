@@ -100,24 +100,22 @@ private slots:
         top.AddTrack().NoteOn(0, 0, 60, 90).NoteOn(0, 0, 107, 90).NoteOn(0, 0, 108, 90);
         Row("ticked in Chord Mode: the next chord", t, "c wait|", "", "1 t60 t64 t67");
         Row("B7 and C8 step, never waited for", top.Bytes(), "c wait|", "", "1 t60");
-        Row("played: one silent step", t, "wait|+64", "+64", "2 l64 t67");
-        Row("a chord in any order: one silent step", t, "c wait|+67 +60 +64", "+67, +60, +64",
-            "4 l60 t62 l64 t65 l67");
-        Row("wrong note held: no step", t, "c wait|+60 +61 +64 +67", "+60, +61, +64, +67",
-            "1 p60 w61 p64 p67");
-        Row("wrong note released: the step", t, "c wait|+60 +61 +64 +67 -61", "+60, +61, +64, +67, -61",
-            "4 l60 t62 l64 t65 l67");
-        Row("legato into the next chord", t, "c wait|+60 +64 +67 +62 +65", "+60, +64, +67, +62, +65",
-            "9 l62 l65");
+        Row("played: one silent step", t, "wait|+64", "=", "2 l64 t67");
+        Row("a chord in any order: one silent step", t, "c wait|+67 +60 +64",
+            "=, =, =", "4 l60 t62 l64 t65 l67");
+        Row("wrong note held: no step", t, "c wait|+60 +61 +64 +67", "=, =, =, =", "1 p60 w61 p64 p67");
+        Row("wrong note released: the step", t, "c wait|+60 +61 +64 +67 -61",
+            "=, =, =, =, =", "4 l60 t62 l64 t65 l67");
+        Row("legato into the next chord", t, "c wait|+60 +64 +67 +62 +65", "=, =, =, =, =", "9 l62 l65");
         Row("C8 mid-chord: one step, new targets", t, "c wait|+60 +64 +108 +67",
-            "+60, +64, on60 on64 on67 +108, +67", "4 l60 t62 l64 t65 w67 p108");
+            "=, =, on60 on64 on67 =, =", "4 l60 t62 l64 t65 w67 p108");
         Row("Step Forward moves the targets", t, "wait|f", "on64", "2 l64 t67");
-        Row("end of the track: nothing waits", t, "wait|e +60", "reset, +60", "11 F p60");
-        Row("stopped: the targets again", t, "wait|p +64 -64 stop", "-, +64, -64, reset", "1 F t64");
-        Row("Midi Reset forgets a release never sent", t, "wait|+61 reset", "+61, reset", "1 F p61 t64");
+        Row("end of the track: nothing waits", t, "wait|e +60", "reset, =", "11 F p60");
+        Row("stopped: the targets again", t, "wait|p +64 -64 stop", "-, =, =, reset", "1 F t64");
+        Row("Midi Reset forgets a release never sent", t, "wait|+61 reset", "=, reset", "1 F p61 t64");
         // Set Mark inside the step's yield, and again in the yield after it: the mark follows the step.
-        Row("a step's keys are spent before it yields", t, "wait|4/m 3/m +64", "-, -, +64", "2 @2 F l64 t67");
-        Row("unticked: no colours", t, "c wait|+61 wait", "+61, -", "1 F p61");
+        Row("a step's keys are spent before it yields", t, "wait|4/m 3/m +64", "-, -, =", "2 @2 F l64 t67");
+        Row("unticked: no colours", t, "c wait|+61 wait", "=, -", "1 F p61");
     }
     void practice() { RunPracticeRow(); }
 };
