@@ -30,6 +30,16 @@ std::shared_ptr<MemoryDevices> Devices(std::uint32_t capabilities, int failCode 
     return devices;
 }
 
+// Thirty notes, one a step.
+QByteArray Notes()
+{
+    SmfWriter song(0, 96);
+    auto& track = song.AddTrack();
+    for (int note = 40; note < 70; ++note)
+        track.NoteOn(0, 0, note, 90).NoteOff(10, 0, note);
+    return song.Bytes();
+}
+
 // What a user's pick in a closed list does: the selection, then the activated signal.
 void Pick(QComboBox* combo, int index)
 {
@@ -109,6 +119,9 @@ private slots:
             QCOMPARE(h.messages, expected);
             Pick(h.form().OutputDevCombo, 0);  // the user's own choice always answers
             QCOMPARE(h.messages, expected + expected);
+            h.Open(Notes());
+            h.form().CmdPlay->click();  // Play on the failed output ends at once, quietly
+            QVERIFY(h.form().CmdPlay->isEnabled() && h.messages.size() == 2 * expected.size());
             h.devices().SetDefaultOutput(QStringLiteral("Synth"));  // mended
             h.form().OpenOutput();
             QCOMPARE(h.devices().OutputOpenCount(-1), 1);
@@ -125,11 +138,7 @@ private slots:
         const QString cut = SmfWriter::WriteFile(dir, "cut.sf2", whole.read(whole.size() / 2));
         FormHarness h(std::make_shared<SynthDevices>(cut));
         h.Load();
-        SmfWriter song(0, 96);
-        auto& track = song.AddTrack();
-        for (int note = 40; note < 70; ++note)
-            track.NoteOn(0, 0, note, 90).NoteOff(10, 0, note);
-        h.Open(song.Bytes());
+        h.Open(Notes());
         for (const int steps : {20, 2}) {
             for (int i = 0; i < steps; ++i) {
                 h.form().TagForward->click();
