@@ -94,7 +94,6 @@ private slots:
         Form1& f = h.form();
         h.Open(file);
         QCOMPARE(Entries(f), entries);
-        QCOMPARE(f.TrackBase, trackBase);
         QCOMPARE(f.MsPerTick, 5.2083335f);  // 500000 us / 96 ticks, to single precision
         for (int entry = 0; entry < f.TrackList->count(); ++entry) {
             if (entry > 0) {  // from the last event of the track before, selected twice
