@@ -68,11 +68,14 @@ const std::tuple<const char*, QRect, const char*, const char*> Layout[] = {
     {"Label1", {26, 46, 41, 13}, "Midi In", ""},              {"InputDevCombo", {64, 42, 185, 21}, "", ""},
     {"Label3", {277, 20, 33, 17}, "Track", ""},               {"TrackList", {310, 16, 185, 21}, "", ""},
     {"Label4", {265, 46, 41, 17}, "Program", ""},             {"ProgramList", {310, 42, 185, 21}, "", ""},
-    {"ResetMidi", {532, 18, 77, 20}, "Midi Reset", "Midi Reset"}, {"ChordMode", {534, 44, 87, 17}, "Chord Mode", ""},
+    {"ResetMidi", {532, 18, 77, 20}, "Midi Reset", "Midi Reset"},
+    {"ChordMode", {534, 44, 87, 17}, "Chord Mode", ""},
     {"TagMark", {636, 18, 57, 20}, "Set Mark", "Set Mark"},   {"TagMarker", {700, 18, 55, 19}, "1", "Marker"},
     {"TagGoto", {762, 18, 57, 20}, "Goto Mark", "Goto Mark"}, {"CmdStop", {822, 18, 27, 20}, "", "Reset"},
-    {"TagStart", {636, 42, 27, 20}, "", "Goto Begin"},        {"TagBack", {666, 42, 27, 20}, "", "Step Backward"},
-    {"TagNumber", {700, 42, 55, 19}, "1", "Message"},         {"TagForward", {762, 42, 27, 20}, "", "Step Forward"},
+    {"TagStart", {636, 42, 27, 20}, "", "Goto Begin"},
+    {"TagBack", {666, 42, 27, 20}, "", "Step Backward"},
+    {"TagNumber", {700, 42, 55, 19}, "1", "Message"},
+    {"TagForward", {762, 42, 27, 20}, "", "Step Forward"},
     {"TagEnd", {792, 42, 27, 20}, "", "Goto End"},            {"CmdPlay", {822, 42, 27, 20}, "", "Play"},
     {"TagSlider", {8, 68, 851, 23}, "", ""},                  {"Keyboard", PianoKeyboard::Area, "", ""}};
 // clang-format on
