@@ -6,6 +6,7 @@
 
 #include "app/Form1.h"
 #include "support/MemoryDevices.h"
+#include "support/SmfWriter.h"
 
 namespace vantor::test {
 
@@ -23,7 +24,10 @@ public:
     // Runs the start-up sequence, as the program does after creating the window.
     void Load() { form_->Form_Load(); }
     // Writes bytes into the harness's private folder and returns the full path.
-    QString WriteFile(const QByteArray& bytes, const QString& name = QStringLiteral("song.mid"));
+    QString WriteFile(const QByteArray& bytes, const QString& name = QStringLiteral("song.mid"))
+    {
+        return SmfWriter::WriteFile(folder_, name, bytes);
+    }
     // WriteFile, then opens the file as the File > Open command does after its dialog.
     void Open(const QByteArray& bytes) { form_->OpenMidiFileAt(WriteFile(bytes)); }
 

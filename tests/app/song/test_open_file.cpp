@@ -49,6 +49,15 @@ void CheckAtStart(const Form1& f)
     QVERIFY(f.CmdPlay->isEnabled() && !f.CmdStop->isEnabled() && ForwardHasFocus(f));
 }
 
+// What a drop of this file on the window does.
+void Drop(Form1& f, const QString& path)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDropEvent event(QPointF(400, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    static_cast<QObject&>(f).event(&event);  // straight to the window, as a drop does
+}
+
 }  // namespace
 
 class TestOpenFile : public QObject
@@ -64,8 +73,8 @@ private slots:
         QTest::newRow("three tracks") << kThreeTracks << "Right hand|Track 3" << 2;
         QTest::newRow("empty track, empty name")
             << Song({SmfTrack().WithoutEndOfTrack(), SmfTrack().Name(0, "")}) << "Track 2|Track 3" << 2;
-        // The later of two names wins; a program change ends the search, but those of channel 1 are filtered
-        // out.
+        // The later of two names wins; a program change ends the search, but those of channel 1 are
+        // filtered out.
         QTest::newRow("names")
             << Song({SmfTrack().Name(0, "First").NoteOn(0, 0, 60, 9).Name(0, "Second").Program(0, 2, 4),
                      SmfTrack().Name(0, "Before").Program(0, 15, 4).Name(0, "After"),
@@ -74,6 +83,7 @@ private slots:
         QTest::newRow("name after 80,000 events")
             << Song({Notes(40'000).Name(0, "Late").Program(0, 3, 1).Name(0, "Too late")}) << "Late" << 2;
     }
+    // Each track selection starts afresh, from wherever the last one left.
     void opens()
     {
         QFETCH(QByteArray, file);
@@ -81,14 +91,9 @@ private slots:
         QFETCH(int, trackBase);
         FormHarness h;
         LoadAndShow(h);
-        h.Open(kThreeTracks);
         Form1& f = h.form();
-        f.TagForward->click();
-        f.TagMarker->setText("3");
-        QVERIFY(!LitNotes(f).isEmpty());
         h.Open(file);
         QCOMPARE(Entries(f), entries);
-        QCOMPARE(f.TrackBase, trackBase);
         QCOMPARE(f.MsPerTick, 5.2083335f);  // 500000 us / 96 ticks, to single precision
         for (int entry = 0; entry < f.TrackList->count(); ++entry) {
             if (entry > 0) {  // from the last event of the track before, selected twice
@@ -103,9 +108,10 @@ private slots:
         }
     }
 
-    // Selecting a track without a file and a cancelled open change nothing; an
-    // unreadable file is reported, then the open carries on.
-    void failures()
+    // Selecting a track without a file, a cancelled open and a dropped file that is not
+    // MIDI change nothing; a .mid file dropped on the window opens afresh, as from the
+    // menu; an unreadable file is reported, then the open carries on.
+    void failuresAndDrops()
     {
         FormHarness h;
         LoadAndShow(h);
@@ -122,12 +128,17 @@ private slots:
         f.TagMarker->setFocus();
         const QList<int> lit = LitNotes(f);
         TakeSent(h);
-        h.nextFile.clear();
-        emit f.FileOpen->triggered();
-        QCOMPARE(f.TagNumber->text() + f.TagMarker->text() + Entries(f), "23Right hand|Track 3");
-        QCOMPARE(LitNotes(f), lit);
-        QCOMPARE(QApplication::focusWidget(), f.TagMarker);
-        QCOMPARE(TakeSent(h), QStringList{});
+        for (const QString refused : {"", "song.txt"}) {
+            h.nextFile.clear();
+            if (refused.isEmpty()) emit f.FileOpen->triggered();
+            if (!refused.isEmpty()) Drop(f, h.WriteFile(kThreeTracks, refused));
+            QCOMPARE(f.TagNumber->text() + f.TagMarker->text() + Entries(f), "23Right hand|Track 3");
+            QCOMPARE(LitNotes(f), lit);
+            QCOMPARE(QApplication::focusWidget(), f.TagMarker);
+            QCOMPARE(TakeSent(h), QStringList{});
+        }
+        Drop(f, h.WriteFile(kThreeTracks, "dropped.MID"));
+        CheckAtStart(f);
 
         h.nextFile = h.WriteFile("MThd but not really a MIDI file", "broken.mid");
         emit f.FileOpen->triggered();
@@ -137,25 +148,6 @@ private slots:
         QCOMPARE(f.Midifile1.FilePath(), h.nextFile);
         QCOMPARE(f.TrackList->count(), 0);
         QVERIFY(f.CmdPlay->isEnabled() && !f.CmdStop->isEnabled() && ForwardHasFocus(f));
-    }
-
-    // A .mid file dropped on the window opens as from the menu; anything else is refused.
-    void dropsOpenMidiFiles()
-    {
-        FormHarness h;
-        LoadAndShow(h);
-        Form1& f = h.form();
-        const auto drop = [&f](const QString& path) {
-            QMimeData data;
-            data.setUrls({QUrl::fromLocalFile(path)});
-            QDropEvent event(QPointF(400, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-            static_cast<QObject&>(f).event(&event);  // straight to the window, as a drop does
-        };
-        drop(h.WriteFile(kThreeTracks, "song.txt"));
-        QCOMPARE(f.TrackList->count(), 0);
-        drop(h.WriteFile(kThreeTracks, "dropped.MID"));
-        QCOMPARE(Entries(f), "Right hand|Track 3");
-        CheckAtStart(f);
     }
 };
 
