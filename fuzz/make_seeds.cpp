@@ -43,8 +43,8 @@ std::vector<std::pair<const char*, QByteArray>> Seeds()
     {
         SmfWriter w(0, 0xE728);
         w.AddTrack()
-            .SysEx(0, 0xF0, QByteArray("\x7E\x7F\x09\x01", 4))
-            .SysEx(10, 0xF7, QByteArray("\xF7", 1))
+            .Raw(0, {0xF0, 4, 0x7E, 0x7F, 0x09, 0x01})
+            .Raw(10, {0xF7, 1, 0xF7})
             .Meta(0, 0x01, QByteArray("Latin \xE9\0", 8))
             .NoteOn(0, 9, 36, 1);
         seeds.emplace_back("smpte_sysex.mid", w.Bytes());
