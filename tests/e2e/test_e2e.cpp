@@ -16,7 +16,6 @@
 #include <csignal>
 #include <functional>
 #include <map>
-#include <mutex>
 
 #include "support/SmfWriter.h"
 
@@ -24,7 +23,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using Messages = std::vector<Bytes>;
 using KeyColours = std::map<int, QRgb>;  // indicators that differ from the key's resting colour
@@ -43,19 +41,6 @@ Messages operator+(Messages a, const Messages& b)
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
-void Require(bool ok, const QString& problem)
-{
-    if (!ok) throw std::runtime_error(problem.toStdString());
-}
-QString Attempt(const std::function<void()>& body)
-{
-    try {
-        body();
-    } catch (const std::exception& e) {
-        return QString::fromStdString(e.what());
-    }
-    return {};
-}
 bool WaitFor(const std::function<bool()>& done, int timeoutMs, unsigned long stepMs = 100)
 {
     QElapsedTimer timer;
@@ -63,6 +48,16 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs, unsigned long ste
     for (; !done(); QThread::msleep(stepMs))
         if (timer.elapsed() > timeoutMs) return false;
     return true;
+}
+// A tool's standard output; its complaints go to the test's log, and what it failed
+// to do shows in the check that follows.
+QByteArray Run(const QString& program, const QStringList& arguments)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.start(program, arguments);
+    tool.waitForFinished(60000);
+    return tool.readAllStandardOutput();
 }
 
 // The practice track ("Right hand"): event 1 is its name, these are events 2 to 17.
@@ -98,6 +93,12 @@ Messages Reset()
     return reset;
 }
 
+QString Hex(const Bytes& m)
+{
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(m.data()), qsizetype(m.size())).toHex(' '));
+}
+
 // The per-channel tail of a Midi Reset may come in any order: each run of
 // sustain-off and All Notes Off messages is compared as a set.
 QString Mismatch(Messages got, Messages want)
@@ -110,17 +111,12 @@ QString Mismatch(Messages got, Messages want)
             std::sort(it, end);
             it = end == it ? it + 1 : end;
         }
-    const auto at =
-        std::size_t(std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin());
-    const auto hex = [at](const Messages& list) {
-        return at < list.size() ? QByteArray(reinterpret_cast<const char*>(list[at].data()), 3).toHex(' ')
-                                : "none";
-    };
+    const auto at = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
     return got == want ? QString()
-                       : u"%1 messages, %2 expected; message %3 is %4, not %5"_s.arg(got.size())
+                       : u"%1 messages, %2 expected, the first difference at %3: %4"_s.arg(got.size())
                              .arg(want.size())
                              .arg(at)
-                             .arg(hex(got), hex(want));
+                             .arg(at < qsizetype(got.size()) ? Hex(got[at]) : QString());
 }
 
 // Every indicator (the middle of the 9 x 9 square on each key, notes 21..108, in
@@ -141,16 +137,13 @@ QString IndicatorMismatch(const QImage& client, const KeyColours& expected)
     return wrong.join(u"; "_s);
 }
 
-// Arrival times against the track's due times; the median lag stands for the
+// Arrival times (ms) against the track's due times; the median lag stands for the
 // path's latency, so one late first note does not shift every comparison.
-QString OffTime(const std::vector<Clock::time_point>& arrivals)
+QString OffTime(const std::vector<double>& arrivals)
 {
     std::vector<double> lag;
-    for (std::size_t i = 0, tick = 0; i < Melody.size(); ++i) {
-        tick += Melody[i].first;
-        const std::chrono::duration<double, std::milli> since = arrivals[i] - arrivals[0];
-        lag.push_back(since.count() - double(tick) * TempoMicroseconds / 1000.0 / Division);
-    }
+    for (std::size_t i = 0, tick = 0; i < Melody.size(); ++i)
+        lag.push_back(arrivals[i] - double(tick += Melody[i].first) * TempoMicroseconds / 1000.0 / Division);
     std::vector<double> sorted = lag;
     std::sort(sorted.begin(), sorted.end());
     QStringList late;
@@ -158,21 +151,6 @@ QString OffTime(const std::vector<Clock::time_point>& arrivals)
         if (const double off = lag[i] - sorted[lag.size() / 2]; std::abs(off) > 15.0)
             late << u"message %1 is %2 ms off"_s.arg(i).arg(off, 0, 'f', 1);
     return late.isEmpty() ? QString() : u"off the file's timing: "_s + late.join(u"; "_s);
-}
-
-// Runs a tool to its end: its standard output, or a throw when it fails (exit code
-// 1 allowed where `oneIsEmpty`: xdotool search answers 1 when nothing matches).
-QByteArray Run(const QString& program, const QStringList& arguments, bool oneIsEmpty = false)
-{
-    QProcess tool;
-    tool.start(program, arguments);
-    const bool finished = tool.waitForFinished(60000);
-    const int code = finished && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
-    Require(code == 0 || (oneIsEmpty && code == 1),
-            u"%1 %2 failed (exit code %3): %4"_s.arg(program, arguments.join(u' '))
-                .arg(code)
-                .arg(QString::fromLocal8Bit(tool.readAllStandardError())));
-    return tool.readAllStandardOutput();
 }
 
 // Every port on the JACK server that is neither the driver's nor the peer's.
@@ -203,47 +181,36 @@ class E2ETest : public QObject
 
     QProcess xvfb_, program_;
     QTemporaryDir home_{QDir::tempPath() + u"/vantor-e2e-XXXXXX"_s};
-    QString outputDir_, songPath_, window_;
+    QString songPath_, window_;
     int clientTop_ = 0;  // no window manager: no frame, the client area under the menu bar
-    // The peer: one JACK client records what reaches it, with the arrival times,
-    // another plays as a MIDI keyboard would.
-    std::unique_ptr<RtMidiIn> record_;
+    // The peer: one JACK client records what reaches it, another plays as a MIDI keyboard.
+    RtMidiIn record_{RtMidi::UNIX_JACK, "E2EPeer", 4096};
     RtMidiOut keys_{RtMidi::UNIX_JACK, "E2EPeerKeys"};
-    mutable std::mutex mutex_;
     Messages received_;
-    std::vector<Clock::time_point> arrivals_;
+    std::vector<double> arrivals_;  // ms since the first message; RtMidi stamps them as they come
 
-    std::size_t Received() const
+    std::size_t Received()
     {
-        const std::lock_guard lock(mutex_);
+        Bytes m;
+        for (double seconds = record_.getMessage(&m); !m.empty(); seconds = record_.getMessage(&m)) {
+            received_.push_back(m);
+            arrivals_.push_back((arrivals_.empty() ? 0.0 : arrivals_.back()) + seconds * 1000.0);
+        }
         return received_.size();
     }
-    QStringList Named(const QString& pattern, const QString& by = u"--name"_s) const
+    // There is no window manager: the keyboard goes to the window focused here (%W).
+    void X(QString command) const { Run(u"xdotool"_s, command.replace(u"%W"_s, window_).split(u' ')); }
+    QStringList Named(const QString& search) const
     {
-        return QString::fromLocal8Bit(Run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, by, pattern}, true))
+        return QString::fromLocal8Bit(Run(u"xdotool"_s, (u"search --onlyvisible "_s + search).split(u' ')))
             .split(u'\n', Qt::SkipEmptyParts);
-    }
-    // There is no window manager: the keyboard goes where we say.
-    void Keys(const QStringList& keys, const QString& focus = {}) const
-    {
-        const QStringList where{u"windowfocus"_s, u"--sync"_s, focus};
-        Run(u"xdotool"_s, (focus.isEmpty() ? QStringList() : where) + u"key --delay 60"_s.split(u' ') + keys);
-    }
-    void Menu(const QString& menu, const QString& item) const
-    {
-        Keys({menu}, window_);
-        QThread::msleep(500);
-        Keys({item});
     }
     // Then the pointer leaves the window, so no hover effect or tool tip covers what
     // the next screenshot checks.
     void Click(QPoint at) const
     {
-        Run(u"xdotool"_s,
-            u"mousemove --window %1 --sync %2 %3 sleep 0.15 click 1 mousemove --sync 1270 790"_s.arg(window_)
-                .arg(at.x())
-                .arg(clientTop_ + at.y())
-                .split(u' '));
+        X(u"mousemove --window %W --sync %1 %2 sleep 0.15 click 1 mousemove --sync 1270 790"_s.arg(at.x())
+              .arg(clientTop_ + at.y()));
     }
     QImage Window() const
     {
@@ -252,28 +219,27 @@ class E2ETest : public QObject
     }
     void ChooseOutput() const
     {
-        const QString pid = QString::number(program_.processId());
-        const qsizetype before = Named(pid, u"--pid"_s).size();
+        const QString pid = u"--pid "_s + QString::number(program_.processId());
+        const qsizetype before = Named(pid).size();
         Click(OutputDevComboAt);
         // The list drops down as a window of its own; the peer's port is its one JACK entry.
-        WaitFor([&] { return Named(pid, u"--pid"_s).size() > before; }, 5000);
-        QThread::msleep(200);
-        Keys({u"J"_s, u"Return"_s});
+        WaitFor([&] { return Named(pid).size() > before; }, 5000);
+        X(u"sleep 0.2 key J Return"_s);
     }
     void OpenFile() const
     {
-        const QString dialog = u"^Open MIDI File$"_s;
-        Keys({u"ctrl+o"_s}, window_);
-        Require(WaitFor([&] { return !Named(dialog).isEmpty(); }, 15000), u"no dialog \"Open MIDI File\""_s);
+        const QString dialog = u"--name ^Open.MIDI.File$"_s;
+        X(u"windowfocus --sync %W key ctrl+o"_s);
+        QVERIFY2(WaitFor([&] { return !Named(dialog).isEmpty(); }, 15000), "no dialog \"Open MIDI File\"");
         QThread::msleep(300);
         Run(u"xdotool"_s, {u"windowfocus"_s, u"--sync"_s, Named(dialog).first(), u"type"_s, songPath_});
         // The name box's completer may swallow the first Return.
         for (int attempt = 0; attempt < 3 && !Named(dialog).isEmpty(); ++attempt) {
-            Keys({u"Return"_s});
+            X(u"key Return"_s);
             WaitFor([&] { return Named(dialog).isEmpty(); }, 3000);
         }
         QThread::msleep(500);
-        Require(Named(u".+"_s).size() == 1, u"the dialog stayed open, or another window showed"_s);
+        QVERIFY2(Named(u"--name .+"_s).size() == 1, "the dialog stayed open, or another window showed");
     }
     void Perform(const UserStep& step)
     {
@@ -283,30 +249,22 @@ class E2ETest : public QObject
         // Then a quiet spell, so that anything sent beyond what is expected shows too.
         for (std::size_t before = SIZE_MAX; Received() != before; QThread::msleep(400))
             before = Received();
-        Messages got;
-        std::vector<Clock::time_point> arrivals;
-        {
-            const std::lock_guard lock(mutex_);
-            got.assign(received_.begin() + long(mark), received_.end());
-            arrivals.assign(arrivals_.begin() + long(mark), arrivals_.end());
-        }
-        QString problem = Mismatch(got, step.sent);
-        if (problem.isEmpty() && step.timed) problem = OffTime(arrivals);
+        QString problem = Mismatch({received_.begin() + long(mark), received_.end()}, step.sent);
+        if (problem.isEmpty() && step.timed)
+            problem = OffTime({arrivals_.begin() + long(mark), arrivals_.end()});
         if (problem.isEmpty()) {
             const auto client = [this] { return Window().copy(0, clientTop_, ClientWidth, ClientHeight); };
             WaitFor([&] { return (problem = IndicatorMismatch(client(), step.shown)).isEmpty(); }, 8000, 150);
         }
-        Require(problem.isEmpty(), QLatin1String(step.action) + u": "_s + problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(QLatin1String(step.action) + u": "_s + problem));
     }
 
 private slots:
     void initTestCase()
     {
-        outputDir_ = QDir::current().absoluteFilePath(u"test_e2e-output"_s);
-        QDir(outputDir_).removeRecursively();
         const QString binary = qEnvironmentVariable("VANTOR_BUILD_DIR") + u"/src/vantor"_s;
         const QString runtime = home_.filePath(u"runtime"_s);  // Qt wants it private
-        QVERIFY(QDir().mkpath(outputDir_) && QFileInfo(binary).isExecutable() && QDir().mkpath(runtime) &&
+        QVERIFY(QFileInfo(binary).isExecutable() && QDir().mkpath(runtime) &&
                 QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         vantor::test::SmfWriter writer(1, Division);
         writer.AddTrack().Name(0, "Tempo").Tempo(0, TempoMicroseconds);
@@ -314,77 +272,51 @@ private slots:
         for (const auto& [delta, message] : Melody)
             hand.Raw(delta, message);
         songPath_ = vantor::test::SmfWriter::WriteFile(home_, u"practice.mid"_s, writer.Bytes());
-
         // The peer's ports exist before the program starts, so its lists show them.
-        record_ = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "E2EPeer", 4096);
-        record_->ignoreTypes(false, false, false);
-        record_->setCallback(
-            [](double, std::vector<unsigned char>* message, void* self) {
-                const auto now = Clock::now();  // on the JACK process thread: the arrival time at once
-                auto* test = static_cast<E2ETest*>(self);
-                const std::lock_guard lock(test->mutex_);
-                test->received_.push_back(*message);
-                test->arrivals_.push_back(now);
-            },
-            this);
-        record_->openVirtualPort("record");
+        record_.ignoreTypes(false, false, false);
+        record_.openVirtualPort("record");
         keys_.openVirtualPort("play");
 
         // A display of our own, away from :0 where a desktop's server (or a stale
         // socket of one) may answer; -displayfd writes it once clients are accepted.
         const QString display = u":%1"_s.arg(100 + QCoreApplication::applicationPid() % 800);
-        QByteArray number;
         for (QProcess* process : {&xvfb_, &program_})
             process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         xvfb_.start(u"Xvfb"_s,
                     (display + u" -displayfd 1 -screen 0 1280x800x24 -nolisten tcp"_s).split(u' '));
+        QByteArray number;
         QVERIFY(
             WaitFor([&] { return xvfb_.waitForReadyRead(200), (number += xvfb_.readAll()).contains('\n'); },
                     15000, 0));
-        // The tools this test runs and the program share the display and a home that is
-        // empty but for the song.
+        // The tools and the program share the display, and a home that holds only the song.
         qputenv("DISPLAY", ':' + number.trimmed());
         qputenv("QT_QPA_PLATFORM", "xcb");
         qputenv("HOME", home_.path().toLocal8Bit());
-        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", home_.filePath(u"config"_s).toLocal8Bit());
+        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
         program_.setWorkingDirectory(home_.path());
-        program_.setStandardErrorFile(outputDir_ + u"/vantor-stderr.log"_s);
+        program_.setProcessChannelMode(QProcess::ForwardedChannels);
         program_.start(binary, {});
         QVERIFY(program_.waitForStarted(10000));
-        const QString failure = Attempt([&] {
-            Require(WaitFor(
-                        [&] {
-                            Require(program_.state() == QProcess::Running, u"vantor ended at start-up"_s);
-                            return !Named(u"^Vantor Piano Tutor$"_s).isEmpty();
-                        },
-                        60000),
-                    u"the main window did not show within 60 s"_s);
-            window_ = Named(u"^Vantor Piano Tutor$"_s).first();
-            QSize size;
-            WaitFor([&] { return (size = Window().size()).width() == ClientWidth; }, 5000);
-            Require(size.width() == ClientWidth && size.height() > ClientHeight,
-                    u"the window is %1 x %2, not 866 wide over the client area"_s.arg(size.width())
-                        .arg(size.height()));
-            clientTop_ = size.height() - ClientHeight;
-            // Its MIDI ports are on the server, so the check at exit that they are gone means something.
-            Require(!ForeignPorts().isEmpty(), u"the program has no port on the JACK server"_s);
-        });
-        QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    }
-    void cleanup()
-    {
-        if (QTest::currentTestFailed())
-            Window().save(outputDir_ + u'/' + QLatin1String(QTest::currentTestFunction()) + u".png"_s);
+        WaitFor(
+            [&] { return program_.state() != QProcess::Running || !Named(u"--name ^Vantor"_s).isEmpty(); },
+            60000);
+        QVERIFY2(program_.state() == QProcess::Running, "vantor ended at start-up");
+        window_ = Named(u"--name ^Vantor.Piano.Tutor$"_s).value(0);
+        QSize size;
+        WaitFor([&] { return (size = Window().size()).width() == ClientWidth; }, 5000);
+        QVERIFY2(size.width() == ClientWidth && size.height() > ClientHeight,
+                 "no window with the client area");
+        clientTop_ = size.height() - ClientHeight;
+        // Its MIDI ports are on the server, so the check at exit that they are gone means something.
+        QVERIFY(!ForeignPorts().isEmpty());
     }
     void cleanupTestCase()
     {
-        for (QProcess* process : {&program_, &xvfb_}) {
-            process->terminate();
-            if (!process->waitForFinished(10000)) process->kill();
-            process->waitForFinished(5000);
-        }
-        record_.reset();
+        program_.kill();  // still running when a check failed before File > Exit
+        program_.waitForFinished();
+        xvfb_.terminate();  // so it removes its lock file and socket
+        xvfb_.waitForFinished();
     }
 
     // Each row builds on what the rows before it left; the first that fails ends the run.
@@ -409,7 +341,7 @@ private slots:
             // Playback follows the file's tempo and ends with silence.
             {"Play at 1", [this] { Click(CmdPlayAt); }, Events(2, 17) + Reset(), {}, true},
             {"ticking Chord Mode", [this] { Click(ChordModeAt); }, {}, {}},
-            {"space bar at 1", [this] { Keys({u"space"_s}, window_); }, Events(2, 4), ceg},
+            {"space bar at 1", [this] { X(u"windowfocus --sync %W key space"_s); }, Events(2, 4), ceg},
             // The echo keeps every byte: channel 2, each velocity, a velocity-0 release;
             // a released key of the chord shown goes back to lit, not to rest.
             {"the peer pressing C4 E4 G4 on channel 2", peer(press), press,
@@ -419,27 +351,22 @@ private slots:
             {"the peer playing B7 at 5", peer(b7), Reset() + Events(5, 2) + b7, {}},
             {"the peer playing C8 at 1", peer(c8), Events(2, 4) + c8, ceg},
             // The program waits for D F# A: the played chord steps and only the echoes sound.
-            {"ticking Practice > Wait for My Notes at 5", [this] { Menu(u"alt+p"_s, u"w"_s); }, {},
-             {{60, Lit}, {64, Lit}, {67, Lit}, {62, Target}, {66, Target}, {69, Target}}},
+            {"ticking Practice > Wait for My Notes at 5", [this] { X(u"windowfocus --sync %W key alt+p sleep 0.5 key w"_s); },
+             {}, {{60, Lit}, {64, Lit}, {67, Lit}, {62, Target}, {66, Target}, {69, Target}}},
             {"the peer pressing D F# A", peer(dfa), dfa, {{62, Lit}, {66, Lit}, {69, Lit}, {72, Target}}}};
         // clang-format on
         for (const UserStep& step : steps) {
-            const QString failure = Attempt([&] { Perform(step); });
-            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+            Perform(step);
+            if (QTest::currentTestFailed()) return;
         }
     }
     void exitingLeavesNothingBehind()
     {
-        const QString failure = Attempt([&] { Menu(u"alt+f"_s, u"x"_s); });
-        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        X(u"windowfocus --sync %W key alt+f sleep 0.5 key x"_s);
         QVERIFY2(program_.waitForFinished(30000), "the program still runs 30 s after File > Exit");
+        // A sanitizer's report ends the program with another code.
         QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program_.exitCode(), 0);
-        QFile log(outputDir_ + u"/vantor-stderr.log"_s);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QString text = QString::fromLocal8Bit(log.readAll());
-        QVERIFY2(!text.contains(QRegularExpression(u"ERROR: \\w+Sanitizer|runtime error:"_s)),
-                 qPrintable(text));
         // Its clients went with it: nothing of the program stays on the MIDI server.
         QTRY_COMPARE_WITH_TIMEOUT(ForeignPorts(), QStringList(), 5000);
         // It keeps no settings and writes no files: its home holds only the song.
