@@ -11,7 +11,6 @@
 #include <RtMidi.h>
 #include <sys/prctl.h>
 #include <QImage>
-#include <QtCore>
 #include <QtTest>
 #include <csignal>
 #include <functional>
@@ -29,8 +28,7 @@ using KeyColours = std::map<int, QRgb>;  // indicators that differ from the key'
 
 constexpr int ClientWidth = 866, ClientHeight = 185;
 constexpr QRgb Lit = 0x404040, Pressed = 0x0000A0, Target = 0x00B000;
-constexpr QPoint OutputDevComboAt{64 + 92, 16 + 10}, ChordModeAt{534 + 7, 44 + 8},
-    CmdPlayAt{822 + 13, 42 + 10};
+constexpr QPoint OutputDevComboAt{156, 26}, ChordModeAt{541, 52}, CmdPlayAt{835, 52};  // in the client area
 
 Bytes Msg(int status, int a, int b)
 {
@@ -43,10 +41,8 @@ Messages operator+(Messages a, const Messages& b)
 }
 bool WaitFor(const std::function<bool()>& done, int timeoutMs, unsigned long stepMs = 100)
 {
-    QElapsedTimer timer;
-    timer.start();
-    for (; !done(); QThread::msleep(stepMs))
-        if (timer.elapsed() > timeoutMs) return false;
+    for (const QDeadlineTimer deadline(timeoutMs); !done(); QThread::msleep(stepMs))
+        if (deadline.hasExpired()) return false;
     return true;
 }
 // A tool's standard output; its complaints go to the test's log, and what it failed
@@ -75,10 +71,9 @@ const std::vector<std::pair<std::uint32_t, Bytes>> Melody{
 Messages Events(int first, int last)  // backwards when first > last
 {
     Messages messages;
-    for (int k = first;; k += first <= last ? 1 : -1) {
+    for (int k = first, step = first <= last ? 1 : -1; k != last + step; k += step)
         messages.push_back(Melody.at(static_cast<std::size_t>(k - 2)).second);
-        if (k == last) return messages;
-    }
+    return messages;
 }
 
 // Midi Reset: sustain off, a velocity-0 note-on of every note on the selected
@@ -96,17 +91,15 @@ Messages Reset()
 // Empty when the peer got what was expected, else where the two first differ.
 QString Mismatch(const Messages& got, const Messages& want)
 {
+    if (got == want) return {};
     const auto at =
         std::size_t(std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin());
-    const auto hex = [at](const Messages& list) {
-        return at < list.size() ? QByteArray(reinterpret_cast<const char*>(list[at].data()), 3).toHex(' ')
-                                : "none";
-    };
-    return got == want ? QString()
-                       : u"%1 messages, %2 expected; message %3 is %4, not %5"_s.arg(got.size())
-                             .arg(want.size())
-                             .arg(at)
-                             .arg(hex(got), hex(want));
+    const Bytes m = at < got.size() ? got[at] : Bytes{};
+    const QByteArray bytes(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
+    return u"%1 messages, %2 expected; message %3 is [%4]"_s.arg(got.size())
+        .arg(want.size())
+        .arg(at)
+        .arg(QString::fromLatin1(bytes.toHex(' ')));
 }
 
 // Every indicator (the middle of the 9 x 9 square on each key, notes 21..108, in
@@ -208,10 +201,10 @@ class E2ETest : public QObject
     void ChooseOutput() const
     {
         const QString pid = u"--pid "_s + QString::number(program_.processId());
-        const qsizetype before = Named(pid).size();
         Click(OutputDevComboAt);
-        // The list drops down as a window of its own; the peer's port is its one JACK entry.
-        WaitFor([&] { return Named(pid).size() > before; }, 5000);
+        // The list drops down as a window of its own beside the main window; the peer's
+        // port is its one JACK entry.
+        WaitFor([&] { return Named(pid).size() > 1; }, 5000);
         X(u"sleep 0.2 key J Return"_s);
     }
     void OpenFile() const
@@ -252,8 +245,6 @@ class E2ETest : public QObject
 private slots:
     void initTestCase()
     {
-        const QString binary = qEnvironmentVariable("VANTOR_BUILD_DIR") + u"/src/vantor"_s;
-        QVERIFY(QFileInfo(binary).isExecutable());
         vantor::test::SmfWriter writer(1, Division);
         writer.AddTrack().Name(0, "Tempo").Tempo(0, TempoMicroseconds);
         auto& hand = writer.AddTrack().Name(0, "Right hand");
@@ -267,11 +258,11 @@ private slots:
 
         // A display of our own, away from :0 where a desktop's server (or a stale
         // socket of one) may answer; -displayfd writes it once clients are accepted.
-        const QString display = u":%1"_s.arg(100 + QCoreApplication::applicationPid() % 800);
         for (QProcess* process : {&xvfb_, &program_})
             process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        xvfb_.start(u"Xvfb"_s,
-                    (display + u" -displayfd 1 -screen 0 1280x800x24 -nolisten tcp"_s).split(u' '));
+        xvfb_.start(u"Xvfb"_s, u":%1 -displayfd 1 -screen 0 1280x800x24 -nolisten tcp"_s
+                                   .arg(100 + QCoreApplication::applicationPid() % 800)
+                                   .split(u' '));
         QByteArray number;
         QVERIFY(
             WaitFor([&] { return xvfb_.waitForReadyRead(200), (number += xvfb_.readAll()).contains('\n'); },
@@ -282,8 +273,8 @@ private slots:
         qputenv("HOME", home_.path().toLocal8Bit());
         program_.setWorkingDirectory(home_.path());
         program_.setProcessChannelMode(QProcess::ForwardedChannels);
-        program_.start(binary, {});
-        QVERIFY(program_.waitForStarted(10000));
+        program_.start(qEnvironmentVariable("VANTOR_BUILD_DIR") + u"/src/vantor"_s, {});
+        QVERIFY2(program_.waitForStarted(10000), qPrintable(program_.program()));
         QSize size;
         WaitFor(
             [&] {
@@ -330,8 +321,9 @@ private slots:
             {"the peer playing B7 at 5", {}, b7, Reset() + Events(5, 2) + b7, {}},
             {"the peer playing C8 at 1", {}, c8, Events(2, 4) + c8, ceg},
             // The program waits for D F# A: the played chord steps and only the echoes sound.
-            {"ticking Practice > Wait for My Notes at 5", [this] { X(u"windowfocus --sync %W key alt+p sleep 0.5 key w"_s); },
-             {}, {}, {{60, Lit}, {64, Lit}, {67, Lit}, {62, Target}, {66, Target}, {69, Target}}},
+            {"ticking Practice > Wait for My Notes at 5",
+             [this] { X(u"windowfocus --sync %W key alt+p sleep 0.5 key w"_s); }, {}, {},
+             {{60, Lit}, {64, Lit}, {67, Lit}, {62, Target}, {66, Target}, {69, Target}}},
             {"the peer pressing D F# A", {}, dfa, dfa, {{62, Lit}, {66, Lit}, {69, Lit}, {72, Target}}}};
         // clang-format on
         for (const UserStep& step : steps) {
