@@ -314,7 +314,7 @@ private slots:
             {"choosing the peer's port in Midi Out", [this] { ChooseOutput(); }, {}, {}, {}},
             {"opening the file with Ctrl+O and the file dialog", [this] { OpenFile(); }, {}, {}, {}},
             // Playback follows the file's tempo and its change, and ends with silence.
-            {"Play at 1", [this] { Click(CmdPlayAt); }, {}, Events(2, 17) + Reset(), {}, true},
+            {"Play at 1, through the tempo change", [this] { Click(CmdPlayAt); }, {}, Events(2, 17) + Reset(), {}, true},
             {"ticking Chord Mode", [this] { Click(ChordModeAt); }, {}, {}, {}},
             {"space bar at 1", [this] { X(u"windowfocus --sync %W key space"_s); }, {}, Events(2, 4), ceg},
             // The echo keeps every byte: channel 2, each velocity, a velocity-0 release;
