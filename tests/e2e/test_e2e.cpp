@@ -97,10 +97,8 @@ QString Mismatch(const Messages& got, const Messages& want)
         std::size_t(std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin());
     const Bytes m = at < got.size() ? got[at] : Bytes{};
     const QByteArray bytes(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
-    return u"%1 messages, %2 expected; message %3 is [%4]"_s.arg(got.size())
-        .arg(want.size())
-        .arg(at)
-        .arg(QString::fromLatin1(bytes.toHex(' ')));
+    return QString::asprintf("%zu messages, %zu expected; message %zu is [%s]", got.size(), want.size(), at,
+                             bytes.toHex(' ').constData());
 }
 
 // Every indicator (the middle of the 9 x 9 square on each key, notes 21..108, in
@@ -314,7 +312,8 @@ private slots:
             {"choosing the peer's port in Midi Out", [this] { ChooseOutput(); }, {}, {}, {}},
             {"opening the file with Ctrl+O and the file dialog", [this] { OpenFile(); }, {}, {}, {}},
             // Playback follows the file's tempo and its change, and ends with silence.
-            {"Play at 1, through the tempo change", [this] { Click(CmdPlayAt); }, {}, Events(2, 17) + Reset(), {}, true},
+            {"Play at 1, through the tempo change", [this] { Click(CmdPlayAt); }, {},
+             Events(2, 17) + Reset(), {}, true},
             {"ticking Chord Mode", [this] { Click(ChordModeAt); }, {}, {}, {}},
             {"space bar at 1", [this] { X(u"windowfocus --sync %W key space"_s); }, {}, Events(2, 4), ceg},
             // The echo keeps every byte: channel 2, each velocity, a velocity-0 release;
