@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <cmath>
 #include <numbers>
+#include <numeric>
 
 #include "midi/backends/BuiltInSynth.h"
 #include "support/FormHarness.h"
@@ -28,14 +29,6 @@ public:
     }
 };
 
-double Dbfs(std::span<const qint16> samples)
-{
-    double sum = 0;
-    for (const qint16 s : samples)
-        sum += double(s) * s;
-    return 10 * std::log10(sum / double(samples.size()) / (32768.0 * 32768.0) + 1e-20);
-}
-
 // Energy at one frequency (a single DFT bin of any frequency).
 double Goertzel(std::span<const qint16> samples, double hz)
 {
@@ -51,36 +44,22 @@ double Goertzel(std::span<const qint16> samples, double hz)
 class SynthPulseTest : public QObject
 {
     Q_OBJECT
-    QTemporaryDir runtime_;
-
-    // Ends each process as a user would and waits for it.
-    static void End(std::initializer_list<QProcess*> processes)
-    {
-        for (QProcess* process : processes) {
-            process->terminate();
-            if (!process->waitForFinished(5000)) process->kill();
-            process->waitForFinished();
-        }
-    }
 
 private slots:
-    void initTestCase()
+    void stepsANoteAndMidiResetSilencesIt()
     {
         for (const char* program : {"pulseaudio", "parec", "pacat", "pactl"})
             QVERIFY2(!QStandardPaths::findExecutable(program).isEmpty(),
                      "needs pulseaudio and pulseaudio-utils (scripts/install-deps --test)");
         // Everything of the server stays in a folder of its own, found by nobody else.
-        QFile::setPermissions(runtime_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QTemporaryDir runtime;
+        QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "HOME"})
-            qputenv(name, runtime_.path().toLocal8Bit());
-        qputenv("PULSE_SERVER", ("unix:" + runtime_.filePath("pulse/native")).toLocal8Bit());
-    }
-
-    void stepsANoteAndMidiResetSilencesIt()
-    {
+            qputenv(name, runtime.path().toLocal8Bit());
+        qputenv("PULSE_SERVER", ("unix:" + runtime.filePath("pulse/native")).toLocal8Bit());
         QProcess server, keeper, recorder;
         server.setStandardOutputFile(QProcess::nullDevice());
-        server.setStandardErrorFile(runtime_.filePath("pulseaudio.log"));
+        server.setStandardErrorFile(runtime.filePath("pulseaudio.log"));
         server.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
                                     "--load=module-null-sink sink_name=vantor_null",
                                     "--load=module-native-protocol-unix", "--log-target=stderr"});
@@ -91,9 +70,8 @@ private slots:
         const QStringList format = {"--format=s16le", "--rate=44100", "--channels=1", "--latency-msec=20"};
         keeper.setStandardInputFile(QStringLiteral("/dev/zero"));
         keeper.start("pacat", format);
-        recorder.setStandardOutputFile(runtime_.filePath("recording.raw"));
+        recorder.setStandardOutputFile(runtime.filePath("recording.raw"));
         recorder.start("parec", QStringList{"-d", "vantor_null.monitor"} + format);
-        QVERIFY(recorder.waitForStarted());
         const int holdMs = 700;
         {
             FormHarness h(std::make_shared<SynthOnServer>());
@@ -116,8 +94,11 @@ private slots:
             QVERIFY2(h.messages.isEmpty(), qPrintable(h.messages.join('\n')));
         }
         QTest::qWait(1000);
-        End({&recorder, &keeper, &server});
-        QFile recording(runtime_.filePath("recording.raw"));
+        for (QProcess* process : {&recorder, &keeper, &server}) {
+            process->terminate();
+            QVERIFY(process->waitForFinished(5000));
+        }
+        QFile recording(runtime.filePath("recording.raw"));
         QVERIFY(recording.open(QIODevice::ReadOnly));
         const QByteArray raw = recording.readAll();
         const std::span samples(reinterpret_cast<const qint16*>(raw.constData()), raw.size() / 2);
@@ -125,8 +106,11 @@ private slots:
         // In 10 ms windows: the note's onset and the last one above -60 dBFS.
         constexpr std::size_t window = kRate / 100;
         std::vector<double> levels;
-        for (std::size_t at = 0; at + window <= samples.size(); at += window)
-            levels.push_back(Dbfs(samples.subspan(at, window)));
+        for (std::size_t at = 0; at + window <= samples.size(); at += window) {
+            const auto part = samples.subspan(at, window);
+            const double power = std::inner_product(part.begin(), part.end(), part.begin(), 0.0) / window;
+            levels.push_back(10 * std::log10(power / (32768.0 * 32768.0) + 1e-20));
+        }
         const auto onset = std::ranges::find_if(levels, [](double db) { return db > -40; });
         QVERIFY2(onset != levels.end(), "nothing reached the sound server");
         const auto lastLoud =

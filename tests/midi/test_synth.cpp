@@ -84,19 +84,6 @@ private slots:
         BuiltInSynth::OpenOffline(padded_, BuiltInSynth::Loading::InBackground)->Send({0x90, 60, 100});
     }
 
-    void soundFontSearchPrefersGeneralMidiFonts()
-    {
-        QTemporaryDir first, second, empty;
-        for (const QString& file :
-             {first.filePath("zebra.sf2"), first.filePath("TimGM6mb.sf2"), second.filePath("FluidR3_GM.sf2")})
-            QVERIFY(QFile(file).open(QIODevice::WriteOnly));
-        QCOMPARE(BuiltInSynth::FindSoundFont({empty.path(), first.path(), second.path()}),
-                 first.filePath("TimGM6mb.sf2"));
-        QCOMPARE(BuiltInSynth::FindSoundFont({second.path(), first.path()}),
-                 second.filePath("FluidR3_GM.sf2"));
-        QCOMPARE(BuiltInSynth::FindSoundFont({empty.path(), "/nonexistent/folder"}), QString());
-    }
-
     // No SoundFont tells what to install; damage that only shows while loading fails the next send.
     void missingOrDamagedSoundFontIsRefused()
     {
