@@ -213,6 +213,28 @@ private slots:
         qputenv("JACK_DEFAULT_SERVER", server);
     }
 
+    // A server that hangs rather than dies: a send gives up, and the port closes without waiting.
+    void sendsGiveUpOnAHungServer()
+    {
+        JackPeer peer("Hung");
+        MIDIOutput port(CreateSystemDevices());
+        QSignalSpy errors(&port, &MIDIOutput::Error);
+        port.SetDeviceID(FindDevice(port, QStringLiteral("JACK: HungSound:in")));
+        port.SetAction(ActionOpen);
+        QFile pidFile(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/jackd-" +
+                      qEnvironmentVariable("JACK_DEFAULT_SERVER") + ".pid");
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const QString jackd = QString::fromLatin1(pidFile.readAll().trimmed());
+        QCOMPARE(QProcess::execute("kill", {"-STOP", jackd}), 0);
+        Watchdog("sends to a hung server", [&] {
+            for (int i = 0; i < 20000 && errors.isEmpty(); ++i)
+                SendBytes(port, {0x90, 60, Bytes::value_type(i % 2 * 100)});
+        });
+        QProcess::execute("kill", {"-CONT", jackd});
+        QCOMPARE(errors.count(), 1);
+        QVERIFY(errors.at(0).at(1).toString().contains("does not respond"));
+    }
+
     void serverGoesAway_data()
     {
         QTest::addColumn<QString>("device");  // a listed name, or "" for the built-in synthesizer
