@@ -71,25 +71,35 @@ constexpr std::size_t kRingBytes = 1 << 16;
 // this long is hung, and waiting any longer would freeze the caller.
 constexpr auto kFullRingPatience = std::chrono::milliseconds(200);
 
+// What the process callback reads: it must outlive the client's close.
+struct ProcessData
+{
+    std::unique_ptr<jack_ringbuffer_t, decltype(&jack_ringbuffer_free)> ring{
+        jack_ringbuffer_create(kRingBytes), &jack_ringbuffer_free};
+    jack_port_t* port = nullptr;
+};
+
 class JackMidiOutput : public OutputDevice
 {
 public:
     JackMidiOutput(const QString& listedName, const QString& target)
         : name_(listedName),
-          ring_(jack_ringbuffer_create(kRingBytes), &jack_ringbuffer_free),
-          client_("Vantor")
+          data_(std::make_unique<ProcessData>()),
+          client_(std::make_unique<JackClient>("Vantor"))
     {
-        jack_client_t* client = client_.Handle();
-        port_ = jack_port_register(client, "Vantor Output", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        if (!ring_ || !port_ || jack_set_process_callback(client, &JackMidiOutput::Process, this) != 0)
+        jack_client_t* client = client_->Handle();
+        data_->port =
+            jack_port_register(client, "Vantor Output", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (!data_->ring || !data_->port ||
+            jack_set_process_callback(client, &JackMidiOutput::Process, data_.get()) != 0)
             throw DeviceError(PortErrorCode::NoMemory,
                               QStringLiteral("The MIDI output \"%1\" could not be opened: JACK refused a "
                                              "port.")
                                   .arg(name_));
-        client_.Activate();
+        client_->Activate();
         const QByteArray to = target.toUtf8();
         if (!jack_port_by_name(client, to.constData()) ||
-            jack_connect(client, jack_port_name(port_), to.constData()) != 0)
+            jack_connect(client, jack_port_name(data_->port), to.constData()) != 0)
             throw DeviceError(
                 PortErrorCode::BadDeviceId,
                 QStringLiteral("The MIDI output \"%1\" is no longer there. Check that the device "
@@ -99,6 +109,15 @@ public:
         // sent before is lost (the instrument chosen right after opening): wait two
         // cycles of the longest usual period.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // A hung server holds a close until it runs again or dies: that wait goes to a
+    // thread of its own, which keeps what the process callback reads until then.
+    ~JackMidiOutput() override
+    {
+        if (hung_)
+            std::thread([client = std::move(client_), data = std::move(data_)]() mutable {
+                client.reset();
+            }).detach();
     }
 
     void Send(const ShortMessage& message) override
@@ -111,18 +130,20 @@ public:
                                       static_cast<char>(message.data1), static_cast<char>(message.data2)};
         const auto giveUp = std::chrono::steady_clock::now() + kFullRingPatience;
         for (;;) {
-            if (client_.ServerGone()) throw Stopped();
-            if (jack_ringbuffer_write_space(ring_.get()) >= kRecord) break;
-            if (std::chrono::steady_clock::now() > giveUp)
+            if (client_->ServerGone()) throw Stopped();
+            if (jack_ringbuffer_write_space(data_->ring.get()) >= kRecord) break;
+            if (std::chrono::steady_clock::now() > giveUp) {
+                hung_ = true;
                 throw DeviceError(
                     PortErrorCode::NoDriver,
                     QStringLiteral("The JACK server does not respond, so the MIDI output \"%1\" "
                                    "was closed. Restart the JACK server, then choose the device "
                                    "again from the list.")
                         .arg(name_));
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        jack_ringbuffer_write(ring_.get(), record, kRecord);
+        jack_ringbuffer_write(data_->ring.get(), record, kRecord);
     }
 
 private:
@@ -135,26 +156,26 @@ private:
     // The server's real-time thread: no locks, no allocation.
     static int Process(jack_nframes_t frames, void* data)
     {
-        auto* self = static_cast<JackMidiOutput*>(data);
-        void* buffer = jack_port_get_buffer(self->port_, frames);
+        auto* self = static_cast<ProcessData*>(data);
+        void* buffer = jack_port_get_buffer(self->port, frames);
         jack_midi_clear_buffer(buffer);
         char record[kRecord];
-        while (jack_ringbuffer_read_space(self->ring_.get()) >= kRecord) {
-            jack_ringbuffer_peek(self->ring_.get(), record, kRecord);
+        while (jack_ringbuffer_read_space(self->ring.get()) >= kRecord) {
+            jack_ringbuffer_peek(self->ring.get(), record, kRecord);
             const auto size = static_cast<std::size_t>(record[0]);
             jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, size);
             if (!event) break;  // the period's buffer is full: the rest goes next period
             std::memcpy(event, record + 1, size);
-            jack_ringbuffer_read_advance(self->ring_.get(), kRecord);
+            jack_ringbuffer_read_advance(self->ring.get(), kRecord);
         }
         return 0;
     }
 
     QString name_;
     // The client closes first (members go in reverse), so no process cycle sees the ring freed.
-    std::unique_ptr<jack_ringbuffer_t, decltype(&jack_ringbuffer_free)> ring_;
-    JackClient client_;
-    jack_port_t* port_ = nullptr;
+    std::unique_ptr<ProcessData> data_;
+    std::unique_ptr<JackClient> client_;
+    bool hung_ = false;
 };
 
 }  // namespace
