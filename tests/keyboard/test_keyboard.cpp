@@ -15,7 +15,7 @@ private slots:
     void pixels_data()
     {
         // Steps such as "L60 P60 R60": L light, l paint lit, P/R press/release, C clear,
-        // H/S hide/show the indicators, T/W mark as target/wrong, M clear the marks.
+        // H/S hide/show the indicators, T/W mark as target/wrong.
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QRect>("area");  // every pixel of it shows the colour
         QTest::addColumn<QRgb>("colour");
@@ -30,12 +30,9 @@ private slots:
         row("hidden through Clear", "L60 H C L60", c4, WhiteKeyColour);
         row("Hide Light Show", "H L60 S", c4, LitColour);
         row("notes 20 and 109 ignored", "L20 P20 l109 P109", IndicatorRect(108), WhiteKeyColour);
-        row("target over lit", "L60 T60", c4, TargetColour);
         row("target pressed shows pressed", "T60 P60", c4, PressedColour);
         row("target through Clear", "T61 L61 C", cs4, TargetColour);
         row("wrong only while pressed", "W61", cs4, BlackKeyColour);
-        row("wrong marked on a pressed key", "P61 W61", cs4, WrongColour);
-        row("marks cleared: pressed again", "T60 W61 P61 M", cs4, PressedColour);
     }
 
     void pixels()
@@ -56,7 +53,6 @@ private slots:
             if (op == 'S') keys.ShowIndicators();
             if (op == 'T') keys.MarkKey(note, KeyMark::Target);
             if (op == 'W') keys.MarkKey(note, KeyMark::Wrong);
-            if (op == 'M') keys.ClearMarks();
         }
         QImage expected(area.size(), QImage::Format_RGB32);
         expected.fill(colour);
