@@ -24,13 +24,10 @@ private slots:
         };
         const QRect c4 = IndicatorRect(60), cs4 = IndicatorRect(61);
         row("D#4 key 13 right of D4", "", {413, 99, 9, 48}, BlackKeyColour);
-        row("Light Press Release: lit", "L60 P60 R60", c4, LitColour);
         row("PaintKeyLit Release: rest", "l60 R60", c4, WhiteKeyColour);
-        row("Light Clear Press Release: rest", "L61 C P61 R61", cs4, BlackKeyColour);
         row("hidden through Clear", "L60 H C L60", c4, WhiteKeyColour);
         row("Hide Light Show", "H L60 S", c4, LitColour);
         row("notes 20 and 109 ignored", "L20 P20 l109 P109", IndicatorRect(108), WhiteKeyColour);
-        row("target pressed shows pressed", "T60 P60", c4, PressedColour);
         row("target through Clear", "T61 L61 C", cs4, TargetColour);
         row("wrong only while pressed", "W61", cs4, BlackKeyColour);
     }
