@@ -12,10 +12,7 @@ using namespace vantor::test;
 
 namespace {
 
-QByteArray Hex(const char* bytes)
-{
-    return QByteArray::fromHex(bytes);
-}
+const auto Hex = [](const char* bytes) { return QByteArray::fromHex(bytes); };
 
 QByteArray Chunk(const char* id, const QByteArray& body, qint64 declared = -1)
 {
