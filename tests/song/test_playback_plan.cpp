@@ -29,12 +29,8 @@ QByteArray Piece(int tempo = 0, const QByteArray& meter = {}, int division = 96,
     if (conductorPlays) conductor.NoteOn(300, 5, 30, 50);
     writer.AddTrack().NoteOn(0, 0, 60, 90).NoteOff(192, 0, 60).NoteOn(96, 0, 62, 90).NoteOff(96, 0, 62);
     // A long text (its length takes two bytes) and channel pressure (one data byte) among them.
-    writer.AddTrack()
-        .NoteOn(48, 3, 40, 70)
-        .Meta(0, 0x01, QByteArray(200, 't'))
-        .Raw(0, {0xD3, 0x40})
-        .NoteOff(48, 3, 40)
-        .NoteOn(288, 3, 41, 70);
+    SmfTrack& third = writer.AddTrack().NoteOn(48, 3, 40, 70).Meta(0, 0x01, QByteArray(200, 't'));
+    third.Raw(0, {0xD3, 0x40}).NoteOff(48, 3, 40).NoteOn(288, 3, 41, 70);
     return writer.Bytes();
 }
 
@@ -54,10 +50,8 @@ QString PlanOf(const QByteArray& bytes, PlaybackRequest request)
         words << QStringLiteral("%1 %2 %3 %4").arg(m.due).arg(m.event).arg(m.status, 0, 16).arg(m.data1);
     // A count-in before the loop sounds once; the loop's messages come again every period.
     if (plan.loopPeriod > 0)
-        words << QStringLiteral("loop %1 every %2, message 0 in round 1 at %3")
-                     .arg(plan.loopFirst)
-                     .arg(plan.loopPeriod)
-                     .arg(DueInRound(plan, 0, 1));
+        words << QString::asprintf("loop %zu every %g, message 0 in round 1 at %g", plan.loopFirst,
+                                   plan.loopPeriod, DueInRound(plan, 0, 1));
     return words.join(", ");
 }
 
@@ -79,10 +73,9 @@ private slots:
         row("one tempo", Piece(), {}, "0 1 90 60, 1000 2 80 60, 1500 3 90 62, 2000 4 80 62, 2000 5 ff 47");
         row("three tempos, each over its own stretch", Piece(250'000, {}, 96, false, 1'000'000), {},
             "0 1 90 60, 750 2 80 60, 1375 3 90 62, 2375 4 80 62, 2375 5 ff 47");
-        row("a second tempo at tick 0 wins", Piece(0, {}, 96, false, 250'000), {},
-            "0 1 90 60, 500 2 80 60, 750 3 90 62, 1000 4 80 62, 1000 5 ff 47");
-        row("from the middle: the start event's delta counts; a mark there loops nothing", Piece(250'000),
-            {.start = 3, .loopFrom = 3}, "250 3 90 62, 500 4 80 62, 500 5 ff 47");
+        row("a second tempo at tick 0 wins; from the middle, the start's delta counts; no loop at the mark",
+            Piece(0, {}, 96, false, 250'000), {.start = 3, .loopFrom = 3},
+            "250 3 90 62, 500 4 80 62, 500 5 ff 47");
         row("SMPTE: 1 ms a tick, no tempo", Piece(250'000, {}, 0xE728), {},
             "0 1 90 60, 192 2 80 60, 288 3 90 62, 384 4 80 62, 384 5 ff 47");
         row("accompaniment: channel messages past a 200-byte text; the selected track first at a tie",
