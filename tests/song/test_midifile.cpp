@@ -144,13 +144,12 @@ private slots:
         QCOMPARE(AllRows(song), "96 500000 / 12 144 60 1|7 193 7 0|2 255 47 0");
     }
 
-    void positionBounds()
+    void trackChangeStartsAtTheFirstEvent()
     {
         Midifile song;
         song.LoadFromMemory(SmfWriter::Span(Smf({kTrack.mid(8), QByteArray()})));
-        song.SetCurrentEvent(QStringLiteral("1.5"));  // halves round up, as typed in the box
-        QCOMPARE(song.CurrentEvent(), 2);
-        song.SetCurrentTrack(2);  // empty: back to position 1
+        song.SetCurrentEvent(2);
+        song.SetCurrentTrack(2);  // empty: position 1 all the same
         QCOMPARE(song.CurrentEvent(), 1);
     }
 
