@@ -26,9 +26,9 @@ QByteArray Header(int tracks, int division = 96, int length = 6)
     return Chunk("MThd", fields.leftJustified(length, 'x'));
 }
 
-QByteArray Smf(const QList<QByteArray>& bodies, int division = 96)
+QByteArray Smf(const QList<QByteArray>& bodies)
 {
-    QByteArray out = Header(static_cast<int>(bodies.size()), division);
+    QByteArray out = Header(static_cast<int>(bodies.size()));
     for (const QByteArray& body : bodies)
         out += Chunk("MTrk", body);
     return out;
