@@ -33,9 +33,9 @@ private slots:
     // sends program change n at once; open, close, start, stop, clear; open<n> opens
     // output n; busy, fine and unplug make output 0 a device that refuses to open,
     // another one that opens, or one whose sends fail, and count the outputs again;
-    // rate<r>; loop<first>/<period>; sent<n> waits for n sends and sleep<ms> sleeps,
-    // both without the event loop (reports stay posted); end runs it until the queue
-    // reports its end.
+    // rate<r>; loop<first>/<period>; sent<n> waits for n sends without the event loop
+    // (reports stay posted); wait<ms> runs it, and end runs it until the queue reports
+    // its end.
     // Sent: data1 in order, @ms: due ms after the latest start, and sent at most 25 ms late.
     // Reported: tags played, end, and E<code> for an error ("open": the port was not closed first).
     void output_data()
@@ -46,15 +46,15 @@ private slots:
         Row("an empty queue ends at once; clear forgets its read position",
             "open start end 1@0#1 start end clear 2@0#2 start end", "1 2", "end 1 end 2 end");
         Row("channel messages only, as 7 bits; a tag reported once, after its send",
-            "open 60@0#2748 188@0 F0:1@3#999 40:2@4#998 60@10#3132 8F:64@15#3648 start end",
+            "open 60@0#2748 188@0 F0:1@3#999 40:2@4#998 190:3@5#997 60@10#3132 8F:64@15#3648 start end",
             "60@0 60@0 60@10 64@15", "2748 3132 3648 end");
         Row("loop rounds due from the first, at the rate set before the start",
             "open 0@0 1@20 2@40 loop1/80 rate2 start sent7 stop", "0@0 1@10 2@20 1@50 2@60 1@90 2@100", "");
         Row("a rate change keeps the place; clear puts the rate back; a send beside the queue",
-            "open 0@0 1@600 start sleep100 now5 rate0.5 sleep40 rate1 end rate3 clear 2@100 start end",
+            "open 0@0 1@600 start wait100 now5 rate0.5 wait40 rate1 end rate3 clear 2@100 start end",
             "0@0 5 1@620 2@100", "end end");
         Row("clear drops posted reports and the rest",
-            "open 1@0#1 2@0#2 98@300#98 start sent2 sleep20 clear 99@0#99 start end", "1 2 99", "99 end");
+            "open 1@0#1 2@0#2 98@300#98 start sent2 clear wait100 99@0#99 start end", "1 2 99", "99 end");
         // Stepping opens the output before every event: a failure is reported once.
         Row("refusing: quiet until it opened", "busy open0 open0 fine open0 close busy open0", "", "E4 E4");
         Row("counted again: the number names the newcomer", "busy fine open0 now5", "5", "");
@@ -121,8 +121,8 @@ private slots:
                 while (devices->SentLog().size() < step.mid(4).toUInt() && Clock::now() < giveUp)
                     std::this_thread::sleep_for(1ms);
             } else {
-                QVERIFY2(step.startsWith("sleep"), qPrintable(step));
-                std::this_thread::sleep_for(std::chrono::milliseconds(step.mid(5).toInt()));
+                QVERIFY2(step.startsWith("wait"), qPrintable(step));
+                QTest::qWait(step.mid(4).toInt());
             }
         }
         const auto log = devices->SentLog();
