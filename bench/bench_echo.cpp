@@ -97,9 +97,7 @@ int main(int argc, char** argv)
     const QTemporaryDir dir;
 
     auto devices = test::MemoryDevices::Create();
-    test::MemoryDevices::InputSpec keyboard;
-    keyboard.name = QStringLiteral("Memory Keyboard");
-    devices->SetInputs({keyboard});
+    devices->SetInputs({{QStringLiteral("Memory Keyboard")}});
     Form1 form(devices, QuietHooks());
     form.Form_Load();
     form.OpenMidiFileAt(DenseSong(dir));

@@ -1,5 +1,7 @@
 #include "support/MemoryDevices.h"
 
+#include <algorithm>
+
 namespace vantor::test {
 
 using Setup = MemoryDevices::DeviceSetup;
@@ -41,10 +43,7 @@ private:
 class MemoryInput : public InputDevice
 {
 public:
-    MemoryInput(std::shared_ptr<MemoryDevices> devices, int id) : devices_(std::move(devices)), id_(id)
-    {
-        devices_->Put(&MemoryDevices::openInput_, id_);
-    }
+    MemoryInput(std::shared_ptr<MemoryDevices> devices, int id) : devices_(std::move(devices)), id_(id) {}
     ~MemoryInput() override
     {
         const std::lock_guard lock(devices_->mutex_);
@@ -70,9 +69,8 @@ std::vector<ShortMessage> MemoryDevices::SentTo(int device) const
 
 std::vector<QString> MemoryDevices::Names(const std::vector<DeviceSetup>& setups)
 {
-    std::vector<QString> names;
-    for (const DeviceSetup& setup : setups)
-        names.push_back(setup.name);
+    std::vector<QString> names(setups.size());
+    std::ranges::transform(setups, names.begin(), &DeviceSetup::name);
     return names;
 }
 
@@ -101,11 +99,13 @@ std::unique_ptr<OutputDevice> MemoryDevices::OpenOutput(int id, const QString& n
 
 std::unique_ptr<InputDevice> MemoryDevices::OpenInput(int id, const QString& name)
 {
-    const std::vector<DeviceSetup> inputs = Get(&MemoryDevices::inputs_);
-    if (id < 0 || id >= static_cast<int>(inputs.size()) || inputs[static_cast<std::size_t>(id)].name != name)
+    const std::lock_guard lock(mutex_);
+    if (id < 0 || id >= static_cast<int>(inputs_.size()) ||
+        inputs_[static_cast<std::size_t>(id)].name != name)
         throw DeviceError(PortErrorCode::BadDeviceId, QStringLiteral("No input \"%1\".").arg(name));
-    const DeviceSetup& setup = inputs[static_cast<std::size_t>(id)];
+    const DeviceSetup& setup = inputs_[static_cast<std::size_t>(id)];
     if (setup.failCode != 0) throw DeviceError(setup.failCode, setup.failText);
+    openInput_ = id;
     return std::make_unique<MemoryInput>(shared_from_this(), id);
 }
 

@@ -31,9 +31,7 @@ public:
         std::int32_t rightVolume = 0;
         int sendFailCode = 0;  // non-zero: every send to the open device fails (a device unplugged)
     };
-    // The names the window tests and the benchmarks use.
-    using OutputSpec = DeviceSetup;
-    using InputSpec = DeviceSetup;
+    using OutputSpec = DeviceSetup;  // the window tests' name
     struct Sent
     {
         int device;  // -1 default output, else the device number
