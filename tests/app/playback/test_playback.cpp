@@ -129,7 +129,6 @@ private slots:
         QTest::newRow("another file opened") << "file" << false << "1 F";
         QTest::newRow("loop from the mark: plays on") << "loop" << true << "3 @2 F";
         QTest::newRow("Step Forward") << "TagForward" << true << "5 F";
-        QTest::newRow("Goto End") << "TagEnd" << true << "405 F";
     }
     void ends_or_moves()
     {

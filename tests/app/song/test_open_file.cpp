@@ -90,7 +90,6 @@ private slots:
         Form1& f = h.form();
         h.Open(file);
         QTEST(Entries(f), "entries");
-        QCOMPARE(f.MsPerTick, 5.2083335f);  // 500000 us / 96 ticks, to single precision
         for (int entry = 0; entry < f.TrackList->count(); ++entry) {
             if (entry > 0) {  // from the last event of the track before, selected twice
                 f.TagNumber->setText(QString::number(std::max(1, f.Midifile1.EventCount())));
@@ -130,11 +129,10 @@ private slots:
 
         h.nextFile = h.WriteFile("MThd but not really a MIDI file", "broken.mid");
         emit f.FileOpen->triggered();
-        QCOMPARE(h.messages.size(), 1);
-        QVERIFY2(h.messages[0].contains("broken.mid") && h.messages[0].contains("at byte"),
-                 qPrintable(h.messages[0]));
-        QCOMPARE(f.Midifile1.FilePath(), h.nextFile);
-        QCOMPARE(f.TrackList->count(), 0);
+        const QString text = h.messages.join('\n');
+        QVERIFY2(h.messages.size() == 1 && text.contains("broken.mid") && text.contains("at byte"),
+                 qPrintable(text));
+        QVERIFY(f.Midifile1.FilePath() == h.nextFile && f.TrackList->count() == 0);
         QVERIFY(f.CmdPlay->isEnabled() && !f.CmdStop->isEnabled() && ForwardHasFocus(f));
     }
 };
