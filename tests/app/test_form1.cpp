@@ -14,7 +14,7 @@ namespace {
 std::shared_ptr<MemoryDevices> Devices(int failCode = 0)
 {
     auto devices = FormHarness::DefaultDevices();
-    MemoryDevices::OutputSpec synth{QStringLiteral("Synth"), failCode};
+    MemoryDevices::DeviceSetup synth{QStringLiteral("Synth"), failCode};
     synth.failText = QStringLiteral("Synth cannot be opened");
     synth.capabilities = 1;
     synth.hasStereoVolume = true;

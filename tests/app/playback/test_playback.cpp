@@ -119,7 +119,7 @@ private slots:
     // Every way playback ends, and the moves made while it plays; Stop then shows where it is.
     void ends_or_moves_data()
     {
-        QTest::addColumn<QString>("action");  // taken once playing from event 3
+        QTest::addColumn<QString>("action");  // from event 3, once playing (the loop and yield: before)
         QTest::addColumn<bool>("playing");    // still playing after it
         QTest::addColumn<QString>("idle");    // the State after Stop
         QTest::newRow("Stop inside the queueing yield") << "yield" << false << "3 F";
