@@ -15,9 +15,23 @@ namespace vantor::test {
 class FormHarness
 {
 public:
-    explicit FormHarness(std::shared_ptr<MemoryDevices> devices = DefaultDevices());
+    explicit FormHarness(std::shared_ptr<MemoryDevices> devices = DefaultDevices())
+        : devices_(std::move(devices))
+    {
+        Form1Hooks hooks;
+        hooks.ChooseMidiFile = [this](QWidget*) { return nextFile; };
+        hooks.ShowMessage = [this](QWidget*, const QString& text) { messages.append(text); };
+        hooks.Quit = [this] { ++quitCalls; };
+        form_ = std::make_unique<Form1>(devices_, std::move(hooks));
+    }
     // One output "Memory Out 1", one input "Memory In 1", beside the default output.
-    static std::shared_ptr<MemoryDevices> DefaultDevices();
+    static std::shared_ptr<MemoryDevices> DefaultDevices()
+    {
+        auto devices = MemoryDevices::Create();
+        devices->SetOutputs({{QStringLiteral("Memory Out 1")}});
+        devices->SetInputs({{QStringLiteral("Memory In 1")}});
+        return devices;
+    }
 
     Form1& form() { return *form_; }
     MemoryDevices& devices() { return *devices_; }
