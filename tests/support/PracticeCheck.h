@@ -144,7 +144,7 @@ inline void Do(FormHarness& h, const QString& script, bool wait = true)
     }
 }
 
-// A practice table: the song (none if empty); a script whose part before the '|' only
+// A practice table: the song; a script whose part before the '|' only
 // prepares; what the rest sends ("reset" for each Midi Reset); the State after it.
 inline void PracticeColumns()
 {
@@ -166,7 +166,7 @@ inline void RunPracticeRow()
     QFETCH(QString, script);
     FormHarness h;
     LoadAndShow(h);
-    if (!song.isEmpty()) h.Open(song);
+    h.Open(song);
     TakeSent(h);
     h.form().MidiReset();
     const QString reset = TakeSent(h).join(' ');

@@ -17,6 +17,10 @@ private slots:
             "1");
         Row("a controller leaves a pressed key", t, "|90.64.37 b0.64.1", "90.64.37 b0.64.1", "1 p64");
         Row("B7 resets and replays before the echo", t, "f|+107", "reset on60 +107", "1 p107");
+        // The rest of the burst arrives while the step for the first C8 yields.
+        Row("a burst during a step: each message once, in order", t,
+            "|4/9f.50.10 4/8f.108.0 4/9f.108.91 4/-50 +108", "on64 +108 9f.50.10 -108 on67 9f.108.91 -50",
+            "3 l64 l67 p108");
         // Midi Reset clicked in the first yield and again in the second: each message waits for one.
         Row("yields once per message", t, "|1/reset 1/9f.51.10 3/reset +50", "reset +50 reset 9f.51.10",
             "1 F p50 p51");
