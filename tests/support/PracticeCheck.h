@@ -56,13 +56,13 @@ inline bool ForwardHasFocus(const Form1& form)
     return QApplication::focusWidget() == form.TagForward;
 }
 
-// Chord A (C E G, events 1-3) released at 4-6, chord B (D F, 7-8) released at 9-10,
-// End of Track at 11.
+// Chord A (C E G, events 1-3) released at 4-6 (E by a velocity-0 note-on), chord B (D F,
+// 7-8) released at 9-10, End of Track at 11.
 inline QByteArray TwoChords()
 {
     SmfWriter w(0, 96);
     SmfTrack& t = w.AddTrack().NoteOn(0, 0, 60, 90).NoteOn(0, 0, 64, 94).NoteOn(0, 0, 67, 97);
-    t.NoteOff(96, 0, 60).NoteOff(0, 0, 64).NoteOff(0, 0, 67).NoteOn(0, 0, 62, 92).NoteOn(0, 0, 65, 95);
+    t.NoteOff(96, 0, 60).NoteOn(0, 0, 64, 0).NoteOff(0, 0, 67).NoteOn(0, 0, 62, 92).NoteOn(0, 0, 65, 95);
     t.NoteOff(96, 0, 62).NoteOff(0, 0, 65);
     return w.Bytes();
 }
@@ -87,8 +87,8 @@ inline QString State(const Form1& f)
     return s;
 }
 
-// Space-separated words, each a user step: f b h m g c reset: Step Forward / Backward,
-// Goto Begin, Set / Goto Mark, Chord Mode, Midi Reset; wait keys pedal: a Practice
+// Space-separated words, each a user step: f b h e m g c reset: Step Forward / Backward,
+// Goto Begin / End, Set / Goto Mark, Chord Mode, Midi Reset; wait keys pedal: a Practice
 // item; t: the focus in the mark box; v / ^: the slider pressed / released; ~n: the
 // slider moved to n; #text / @text: text in the number / mark box; s.d1.d2: a message
 // from the player (status in hex), +n / -n: its key n down / up; kX / KX: the computer
@@ -99,9 +99,9 @@ inline void Do(FormHarness& h, const QString& script, bool wait = true)
 {
     Form1& f = h.form();
     const QMap<QString, QObject*> clicks{
-        {"f", f.TagForward},      {"b", f.TagBack},          {"h", f.TagStart},      {"m", f.TagMark},
-        {"g", f.TagGoto},         {"c", f.ChordMode},        {"reset", f.ResetMidi}, {"wait", f.PracticeWait},
-        {"keys", f.PracticeKeys}, {"pedal", f.PracticePedal}};
+        {"f", f.TagForward},      {"b", f.TagBack},         {"h", f.TagStart},         {"e", f.TagEnd},
+        {"m", f.TagMark},         {"g", f.TagGoto},         {"c", f.ChordMode},        {"reset", f.ResetMidi},
+        {"wait", f.PracticeWait}, {"keys", f.PracticeKeys}, {"pedal", f.PracticePedal}};
     for (const QString& word : script.split(' ', Qt::SkipEmptyParts)) {
         const QChar c = word[0];
         const QString rest = word.mid(1);

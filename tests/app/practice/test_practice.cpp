@@ -13,14 +13,15 @@ private slots:
         PracticeColumns();
         const QByteArray t = TwoChords();
         Row("chord steps stop before a release", t, "c|f f f",
-            "on60 on64 on67 off60 off64 off67 on62 on65 off62 off65", "11");
+            "on60 on64 on67 off60 90.64.0 off67 on62 on65 off62 off65", "11");
         Row("note steps stop after a note-on; the targets follow", t, "wait|f f f",
-            "on64 on67 off60 off64 off67 on62", "7 l62 t65");
-        Row("Step Backward redraws the keys held", t, "f f f|b b", "reset off67 off64 off60 on67 reset on64",
-            "2 l60");
+            "on64 on67 off60 90.64.0 off67 on62", "7 l62 t65");
+        Row("Step Backward redraws the keys held", t, "f f f|b b",
+            "reset off67 90.64.0 off60 on67 reset on64", "2 l60");
         Row("number above the end", t, "#4 f|#500", "reset", "11");
         Row("slider held, then let go", t, "#4 f|v ~9 ^", "reset", "9");
         Row("goto begin", t, "#4 f|h", "reset", "1 F");
+        Row("goto end", t, "#4 f|e", "reset", "11 F");
         Row("mark: set, step on, go back", t, "#3 m f f|g", "reset", "3 @3 F l60 l64");
         Row("mark: zero", t, "#8 @5|@0", "", "8");
         SmfWriter top(0, 96);  // a chord of C4, B7 and C8
