@@ -191,7 +191,7 @@ private slots:
             input.SetAction(ActionClose);
         });
 
-        // The server is found by the socket of the name libjack would use.
+        // Gone, the server is found gone by its socket alone.
         QVERIFY(!JackServerRunning());
         QVERIFY(Server("start"));
         peer = std::make_unique<JackPeer>("VantorModule");
