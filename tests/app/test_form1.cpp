@@ -3,6 +3,7 @@
 #include <QtWidgets>
 
 #include "midi/MIDIOutput.h"
+#include "midi/backends/BuiltInSynth.h"
 #include "support/PracticeCheck.h"
 
 using namespace vantor;
@@ -32,6 +33,21 @@ void Pick(QComboBox* combo, int index)
     emit combo->activated(index);
 }
 
+// The default output is the built-in synthesizer on this SoundFont, rendered by nobody.
+class SynthDevices : public MemoryDevices
+{
+public:
+    explicit SynthDevices(QString soundFont) : soundFont_(std::move(soundFont)) {}
+    std::unique_ptr<OutputDevice> OpenOutput(int id, const QString& name) override
+    {
+        if (id != -1) return MemoryDevices::OpenOutput(id, name);
+        return BuiltInSynth::OpenOffline(soundFont_, BuiltInSynth::Loading::InBackground);
+    }
+
+private:
+    QString soundFont_;
+};
+
 }  // namespace
 
 class TestForm1 : public QObject
@@ -56,6 +72,29 @@ private slots:
             h.devices().SetDefaultOutput(QStringLiteral("Synth"));  // mended
             h.form().OpenOutput();
             QCOMPARE(h.devices().OutputOpenCount(-1), 1);
+        }
+    }
+
+    // A real SoundFont cut short (an interrupted download): its header is right, so
+    // it opens, and only fails while loading in the background.
+    void damagedSoundFontIsReportedOnce()
+    {
+        QTemporaryDir dir;
+        QFile whole(BuiltInSynth::FindSoundFont(BuiltInSynth::SoundFontFolders()));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QString cut = SmfWriter::WriteFile(dir, "cut.sf2", whole.read(whole.size() / 2));
+        FormHarness h(std::make_shared<SynthDevices>(cut));
+        h.Load();
+        for (const int clicks : {20, 2}) {
+            for (int i = 0; i < clicks; ++i) {
+                h.form().ResetMidi->click();
+                QTest::qWait(50);
+            }
+            QCOMPARE(h.messages.size(), 1);
+            QVERIFY2(h.messages[0].contains(cut) && h.messages[0].contains("timgm6mb-soundfont"),
+                     qPrintable(h.messages[0]));
+            Pick(h.form().OutputDevCombo, 0);  // chosen again: tried and reported again
+            h.messages.clear();
         }
     }
 
