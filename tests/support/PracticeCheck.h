@@ -89,7 +89,8 @@ inline QString State(const Form1& f)
 
 // Space-separated words, each a user step: f b h e m g c reset: Step Forward / Backward,
 // Goto Begin / End, Set / Goto Mark, Chord Mode, Midi Reset; wait keys pedal: a Practice
-// item; t: the focus in the mark box; v / ^: the slider pressed / released; ~n: the
+// item; input: the same input chosen again; leave: another window activated; t: the
+// focus in the mark box; v / ^: the slider pressed / released; ~n: the
 // slider moved to n; #text / @text: text in the number / mark box; s.d1.d2: a message
 // from the player (status in hex), +n / -n: its key n down / up; kX / KX: the computer
 // key X down / up, rX: X repeating as Qt tells it, aX: as X tells it (a release and a
@@ -118,6 +119,11 @@ inline void Do(FormHarness& h, const QString& script, bool wait = true)
             button->click();
         } else if (word == "t") {
             f.TagMarker->setFocus();
+        } else if (word == "input") {
+            emit f.InputDevCombo->activated(f.InputDevCombo->currentIndex());
+        } else if (word == "leave") {
+            QEvent deactivate(QEvent::WindowDeactivate);
+            QApplication::sendEvent(&f, &deactivate);
         } else if (bytes.size() == 3) {
             QVERIFY(h.devices().Inject({std::uint8_t(bytes[0].toInt(nullptr, 16)),
                                         std::uint8_t(bytes[1].toInt()), std::uint8_t(bytes[2].toInt())}));

@@ -30,6 +30,7 @@ private slots:
         Row("C8 mid-chord: one step, new targets", t, "c wait|+60 +64 +108 +67",
             "+60 +64 on60 on64 on67 +108 +67", "4 l60 t62 l64 t65 w67 p108");
         Row("Midi Reset forgets a release never sent", t, "wait|+61 reset", "+61 reset", "1 F p61 t64");
+        Row("choosing the input forgets a release never sent", t, "wait|+61 input", "+61", "1 F p61 t64");
         // Set Mark inside the step's yield, and again in the yield after it: the mark follows the step.
         Row("a step's keys are spent before it yields", t, "wait|4/m 3/m +64", "+64", "2 @2 F l64 t67");
         Row("unticked: no colours", t, "c wait|+61 wait", "+61", "1 F p61");
