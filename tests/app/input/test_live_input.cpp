@@ -30,8 +30,7 @@ private slots:
             "90.48.100 off48 90.48.100", "1 p48");
         Row("computer keys: octave up", t, "keys|k= r= kQ K= KQ", "90.72.100 off72", "1");
         Row("computer keys: unticking ends held notes", t, "keys|kZ keys kE", "90.48.100 off48", "1 F");
-        Row("computer keys: leaving the window ends held notes", t, "keys|kZ leave", "90.48.100 off48",
-            "1 F");
+        Row("computer keys: leaving the window ends held notes", t, "keys|kZ leave", "90.48.100 off48", "1");
         Row("computer keys: not in a text box", t, "keys|t k2", "", "1 @11");
     }
     void live() { RunPracticeRow(); }
