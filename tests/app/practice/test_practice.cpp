@@ -19,6 +19,7 @@ private slots:
         Row("Step Backward redraws the keys held", t, "f f f|b b",
             "reset off67 90.64.0 off60 on67 reset on64", "2 l60");
         Row("number above the end", t, "#4 f|#500", "reset", "11");
+        Row("number: a fraction rounds", t, "#4 f|#7.6", "reset", "8 #7.6");
         Row("slider held, then let go", t, "#4 f|v ~9 ^", "reset", "9");
         Row("goto begin", t, "#4 f|h", "reset", "1 F");
         Row("goto end", t, "#4 f|e", "reset", "11 F");
