@@ -63,6 +63,28 @@ private slots:
         QCOMPARE(QList<int>(verdict.wrongNotes.begin(), verdict.wrongNotes.end()), QList<int>({61, 64}));
         QVERIFY(!verdict.takeStep);
     }
+
+    // A release, by note-off or velocity 0, forgets the key; a second press replaces it.
+    // The pedal steps once each time it crosses to 64 from below, per channel.
+    void heldKeysAndPedal()
+    {
+        HeldKeys held;
+        for (const auto& [status, note, velocity] : {std::tuple{0x90, 60, 80},
+                                                     {0x91, 64, 80},
+                                                     {0x90, 60, 90},
+                                                     {0x90, 67, 80},
+                                                     {0x80, 67, 64},
+                                                     {0x90, 60, 0}})
+            held.Apply(status, note, velocity);
+        QCOMPARE(held.Keys().size(), std::size_t(1));
+        QCOMPARE(held.Keys()[0].note, 64);
+        PedalWatch pedal;
+        QList<bool> steps;
+        for (const auto& [status, value] :
+             {std::pair{0xB0, 127}, {0xB0, 100}, {0xB1, 70}, {0xB0, 63}, {0xB0, 64}})
+            steps << pedal.PressedBy(status, 64, value);
+        QCOMPARE(steps, (QList<bool>{true, false, true, false, true}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWaitJudge)
