@@ -30,6 +30,9 @@ private slots:
         row("notes 20 and 109 ignored", "L20 P20 l109 P109", IndicatorRect(108), WhiteKeyColour);
         row("target through Clear", "T61 L61 C", cs4, TargetColour);
         row("wrong only while pressed", "W61", cs4, BlackKeyColour);
+        row("a target pressed shows pressed", "T61 P61", cs4, PressedColour);
+        row("released: lit again", "L60 P60 R60", c4, LitColour);
+        row("released after Clear: rest", "L60 C P60 R60", c4, WhiteKeyColour);
     }
 
     void pixels()
