@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
+#include <algorithm>
 #include <future>
 #include <thread>
 
@@ -210,6 +211,23 @@ private slots:
             SendBytes(*port, bytes);
         if (!device.isEmpty()) QTRY_COMPARE(peer->Received(), messages);
         Watchdog("closing", [&] { port.reset(); });
+    }
+
+    // Replaced between two lists, the server's new ports are listed (not the gone one's).
+    void serverReplacedBetweenLists()
+    {
+        const QString peerPort = QStringLiteral("JACK: VantorModuleSound:in");
+        const auto lists = [&](const std::vector<QString>& names) {
+            return std::ranges::find(names, peerPort) != names.end();
+        };
+        const auto devices = CreateSystemDevices();
+        QVERIFY(!lists(devices->OutputNames()));
+        QVERIFY(Server("stop"));
+        QVERIFY(Server("start"));
+        const JackPeer peer("VantorModule");
+        std::vector<QString> names;
+        Watchdog("listing on the new server", [&] { names = devices->OutputNames(); });
+        QVERIFY(lists(names));
     }
 };
 
